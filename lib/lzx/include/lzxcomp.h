@@ -1,0 +1,56 @@
+/* lzxcomp: an LZX compressor for ITSF/CHM content streams.
+ *
+ * The caller drives the compressor block by block; the compressor pulls its
+ * input and pushes its output through callbacks that run inside these calls,
+ * on the caller's thread, in stream order.
+ */
+#ifndef LZXCOMP_H
+#define LZXCOMP_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Places up to n bytes at buf; returns how many. Fewer than n only when the
+ * input has run out. */
+typedef int (*lzx_get_bytes_fn)(void *context, int n, void *buf);
+/* Nonzero once the input is used up. */
+typedef int (*lzx_at_eof_fn)(void *context);
+/* Takes n compressed bytes; returns how many it took. */
+typedef int (*lzx_put_bytes_fn)(void *context, int n, void *buf);
+/* Called at the end of every frame with the uncompressed and compressed
+ * stream positions of that end. */
+typedef void (*lzx_mark_frame_fn)(void *context, uint32_t uncompressed_position,
+                                  uint32_t compressed_position);
+
+typedef struct lzx_results {
+    uint64_t compressed_length;   /* bytes delivered through put_bytes */
+    uint64_t uncompressed_length; /* bytes taken through get_bytes */
+} lzx_results;
+
+typedef struct lzx_data lzx_data;
+
+/* window_bits 15..21. Returns 0 on success, nonzero on failure. */
+int lzx_init(lzx_data **handle, int window_bits,
+             lzx_get_bytes_fn get_bytes, void *get_bytes_context,
+             lzx_at_eof_fn at_eof,
+             lzx_put_bytes_fn put_bytes, void *put_bytes_context,
+             lzx_mark_frame_fn mark_frame, void *mark_frame_context);
+
+void lzx_reset(lzx_data *handle);
+
+/* Compresses up to block_size bytes of input. split_blocks nonzero lets the
+ * compressor divide a frame into several blocks. Negative on failure. */
+int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks);
+
+/* Flushes everything, fills results and releases the handle. Negative on
+ * failure. */
+int lzx_finish(lzx_data *handle, lzx_results *results);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

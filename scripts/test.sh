@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds, and runs every test: the plain build,
+# the sanitizer build and a short fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+install_missing_packages "${BUILD_PACKAGES[@]}" libgtest-dev libmspack-dev 7zip \
+    clang-14 libclang-rt-14-dev libwim-dev zlib1g-dev valgrind
+
+jobs=$(nproc)
+
+echo "== plain build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELTO_BENCH=ON
+cmake --build build
+(cd build && ctest --output-on-failure -j "$jobs")
+
+echo "== sanitizer build (AddressSanitizer, UndefinedBehaviorSanitizer, LeakSanitizer)"
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELTO_SANITIZE=ON
+cmake --build build-sanitize
+(cd build-sanitize && ctest --output-on-failure -j "$jobs")
+
+if [ -f lib/lzx/fuzz/CMakeLists.txt ]; then
+    echo "== fuzzing (bounded)"
+    CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DKELTO_TESTS=OFF -DKELTO_FUZZ=ON
+    cmake --build build-fuzz
+    scripts/fuzz.sh build-fuzz "${FUZZ_SECONDS:-60}"
+fi

@@ -1,0 +1,44 @@
+#include "catalogue/builtin_entries.h"
+
+namespace {
+char namelist_name[] = "::DataSpace/NameList";
+char content_name[] = "::DataSpace/Storage/MSCompressed/Content";
+char control_data_name[] = "::DataSpace/Storage/MSCompressed/ControlData";
+char span_info_name[] = "::DataSpace/Storage/MSCompressed/SpanInfo";
+char transform_list_name[] = "::DataSpace/Storage/MSCompressed/Transform/List";
+char instance_data_name[] =
+    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/";
+char reset_table_name[] =
+    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
+
+constexpr its_entry builtin(char *name, uint8_t name_len, uint32_t offset, uint32_t length) {
+    return its_entry{name_len, name, 0, offset, length, 1};
+}
+}  // namespace
+
+// Starting values, kept so that the records can be put back.
+const its_entry initial_namelist = builtin(namelist_name, 20, 0, 60);
+const its_entry initial_content = builtin(content_name, 40, 0, 0);
+const its_entry initial_control_data = builtin(control_data_name, 44, 106, 28);
+const its_entry initial_span_info = builtin(span_info_name, 41, 98, 8);
+const its_entry initial_transform_list = builtin(transform_list_name, 47, 60, 38);
+const its_entry initial_instance_data = builtin(instance_data_name, 95, 0, 0);
+const its_entry initial_reset_table = builtin(reset_table_name, 105, 134, 0);
+
+its_entry namelist_entry = initial_namelist;
+its_entry content_entry = initial_content;
+its_entry control_data_entry = initial_control_data;
+its_entry span_info_entry = initial_span_info;
+its_entry transform_list_entry = initial_transform_list;
+its_entry instance_data_entry = initial_instance_data;
+its_entry reset_table_entry = initial_reset_table;
+
+void restore_builtin_entries(void) {
+    namelist_entry = initial_namelist;
+    content_entry = initial_content;
+    control_data_entry = initial_control_data;
+    span_info_entry = initial_span_info;
+    transform_list_entry = initial_transform_list;
+    instance_data_entry = initial_instance_data;
+    reset_table_entry = initial_reset_table;
+}

@@ -1,0 +1,2 @@
+// Placeholder until the run sequence lands.
+int main(void) { return 0; }

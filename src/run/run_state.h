@@ -1,0 +1,34 @@
+// The process-wide run state that every stage reads and writes.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+#include "catalogue/entry_table.h"
+#include "compress/reset_table.h"
+#include "container/chunk_level.h"
+#include "lzxcomp.h"
+
+struct run_state {
+    char *input_path;   // the command-line argument, one trailing "/" removed in step 11
+    char *output_path;  // heap string, input path + ".its"
+    FILE *output_file;
+    FILE *temp_file;
+    FILE *input_file;
+
+    ::entry_table entry_table;
+    ::name_prefix name_prefix;
+    ::reset_table reset_table;
+    lzx_results compress_results;
+
+    uint32_t current_index;
+    uint32_t file_bytes;
+    uint32_t total_bytes;
+
+    chunk_level *chunk_levels;
+    uint32_t level_capacity;
+    uint32_t levels_in_use;
+
+    uint16_t quickref_spacing;
+};
+
+extern run_state run;

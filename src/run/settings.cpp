@@ -1,0 +1,63 @@
+#include "run/settings.h"
+
+#include <cstdio>
+
+#include "catalogue/builtin_entries.h"
+#include "run/run_state.h"
+
+const its_settings default_settings = {
+    .reset_interval = 1,
+    .window_size_code = 1,
+    .window_bits = 15,
+    .itsf_version = 3,
+    .itsp_version = 1,
+    .reset_table_version = 2,
+    .chunk_size = 4096,
+    .quickref_density = 2,
+    .itsf_language = 1033,
+    .itsp_language = 1033,
+    .list_guid_utf16 = 1,
+    .write_transform_list = 1,
+    .add_directories = 1,
+    .lzx_block_flag = 1,
+    .file_section = 1,
+    .remove_output_on_exit = 1,
+    .last_chunk = -1,
+    .itsf_stamp = 0,
+    .flatten_names = 0,
+    .clear_free_space = 0,
+};
+
+its_settings settings = default_settings;
+
+namespace {
+// The Transform/List file lies between NameList and SpanInfo in section 0.
+constexpr uint32_t transform_list_length = 38;
+
+// Window size codes are powers of two from 1 to 0x40: code 2^k gives 15 + k.
+int window_bits_for(uint32_t code) {
+    for (int k = 0; k <= 6; k++) {
+        if (code == (1u << k)) return 15 + k;
+    }
+    return -1;
+}
+}  // namespace
+
+int derive_settings(void) {
+    run.quickref_spacing = static_cast<uint16_t>((1u << settings.quickref_density) + 1u);
+
+    if (!settings.write_transform_list) {
+        span_info_entry.offset -= transform_list_length;
+        control_data_entry.offset -= transform_list_length;
+        reset_table_entry.offset -= transform_list_length;
+    }
+
+    int bits = window_bits_for(settings.window_size_code);
+    if (bits < 0) {
+        printf("ERROR: Invalid window size code: 0x%x (must be one of 1, 2, 4, 8, 0x10, 0x20 or 0x40)\n",
+               settings.window_size_code);
+        return -1;
+    }
+    settings.window_bits = static_cast<uint32_t>(bits);
+    return 0;
+}

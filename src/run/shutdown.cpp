@@ -1,0 +1,49 @@
+#include "run/shutdown.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "run/run_state.h"
+#include "run/settings.h"
+
+void on_exit_cleanup(void) {
+    if (settings.remove_output_on_exit && run.output_file) {
+        fclose(run.output_file);
+        run.output_file = nullptr;
+        remove(run.output_path);
+    }
+    release_all();
+}
+
+void release_all(void) {
+    free(run.name_prefix.buffer);
+    run.name_prefix.buffer = nullptr;
+
+    entry_table &table = run.entry_table;
+    if (table.entries) {
+        for (uint64_t i = 0; i < table.count; i++) {
+            its_entry *entry = table.entries[i];
+            if (!entry || entry->is_static) continue;
+            free(entry->name);
+            free(entry);
+            table.entries[i] = nullptr;
+        }
+        free(table.entries);
+        table.entries = nullptr;
+    }
+
+    free(run.reset_table.values);
+    run.reset_table.values = nullptr;
+
+    free(run.output_path);
+    run.output_path = nullptr;
+
+    if (run.chunk_levels) {
+        for (uint32_t level = 0; level < run.levels_in_use; level++) {
+            free(run.chunk_levels[level].data_area);
+            run.chunk_levels[level].data_area = nullptr;
+        }
+        free(run.chunk_levels);
+        run.chunk_levels = nullptr;
+    }
+}
