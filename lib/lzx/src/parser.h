@@ -1,0 +1,41 @@
+// Near-optimal parsing of one frame into literals and matches.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "lzx_format.h"
+
+namespace lzx {
+
+class match_finder;
+
+// Turns one frame into items. The frame is an independent stream: repeat
+// offsets start at 1, 1, 1 and no match reaches before its first byte.
+class parser {
+  public:
+    explicit parser(uint32_t window_bits);
+    ~parser();
+    parser(const parser &) = delete;
+    parser &operator=(const parser &) = delete;
+
+    // Takes the frame (size <= frame_size) and finds its matches once, so
+    // that parse() can run several times with different prices.
+    void load_frame(const uint8_t *data, uint32_t size);
+
+    // Replaces items with the cheapest parse of the loaded frame [begin, end)
+    // that it finds under these prices, starting from repeat offsets
+    // `start_repeats` (1, 1, 1 at the frame start). Returns the repeat offsets
+    // in force after the last item in `end_repeats`.
+    void parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
+               std::vector<item> &items, uint32_t end_repeats[3]);
+
+    // Prices to start from before any code has been built.
+    static void initial_costs(uint32_t window_bits, costs &prices);
+
+  private:
+    struct state;
+    std::unique_ptr<state> state_;
+};
+
+}  // namespace lzx
