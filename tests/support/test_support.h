@@ -1,7 +1,45 @@
 // Helpers shared by the tool's tests.
 #pragma once
 #include <string>
+#include <vector>
 
 // Puts settings, built-in entries and run state back to their start values,
 // releasing whatever an earlier test left.
 void reset_run_for_test(void);
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it (permissions restored first) when the object goes.
+class temp_dir {
+  public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir &) = delete;
+    temp_dir &operator=(const temp_dir &) = delete;
+    const std::string &path() const { return path_; }
+    // path() + "/" + relative
+    std::string operator/(const std::string &relative) const { return path_ + "/" + relative; }
+
+  private:
+    std::string path_;
+};
+
+// Creates the file (and its missing parent directories) with these bytes.
+void write_file(const std::string &path, const std::string &bytes);
+// Whole contents of a file; fails the test when it cannot be read.
+std::string read_file(const std::string &path);
+bool path_exists(const std::string &path);
+// Removes a tree, restoring permissions on the way so that nothing is left.
+void remove_tree(const std::string &path);
+
+struct process_result {
+    int status;          // exit status 0..255, or 128 + signal number
+    std::string output;  // standard output and standard error, in order
+};
+
+// Runs a program with the arguments in the directory cwd (the current one
+// when empty), with a time limit in seconds, and collects what it prints.
+process_result run_process(const std::vector<std::string> &argv, const std::string &cwd = "",
+                           int timeout_seconds = 600);
+
+// Runs the built kelto binary with these arguments.
+process_result run_kelto(const std::vector<std::string> &args, const std::string &cwd = "");
