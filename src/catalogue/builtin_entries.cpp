@@ -12,7 +12,7 @@ char reset_table_name[] =
     "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 
 constexpr its_entry builtin(char *name, uint8_t name_len, uint32_t offset, uint32_t length) {
-    return its_entry{name_len, name, 0, offset, length, 1};
+    return its_entry{name_len, name, 0, offset, length, 1, nullptr};
 }
 }  // namespace
 

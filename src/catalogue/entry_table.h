@@ -9,6 +9,9 @@ struct its_entry {
     uint32_t offset;
     uint32_t length;
     uint8_t is_static;
+    // Path of the file relative to the input directory when it differs from
+    // the internal name without its leading "/" (flattened names); owned.
+    char *source_path;
 };
 
 struct entry_table {

@@ -23,6 +23,7 @@ struct run_state {
     uint32_t current_index;
     uint32_t file_bytes;
     uint32_t total_bytes;
+    uint64_t input_size;  // sum of the sizes of the catalogued files, as the walk saw them
 
     chunk_level *chunk_levels;
     uint32_t level_capacity;

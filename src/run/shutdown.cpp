@@ -25,6 +25,7 @@ void release_all(void) {
             its_entry *entry = table.entries[i];
             if (!entry || entry->is_static) continue;
             free(entry->name);
+            free(entry->source_path);
             free(entry);
             table.entries[i] = nullptr;
         }
