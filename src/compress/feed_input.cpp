@@ -1,0 +1,118 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "compress/compress_callbacks.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+
+namespace {
+// Files are opened relative to this descriptor, so the working directory
+// never changes whatever form the input path has.
+int input_dir = -1;
+
+// Flattened names keep the file's real path beside the internal name.
+const char *source_name(const its_entry *entry) {
+    return entry->source_path ? entry->source_path : entry->name + 1;
+}
+
+FILE *open_input_file(const char *path) {
+    // Non-blocking open so that a FIFO without a writer reads as empty
+    // instead of stalling the run; reads are blocking again below.
+    int fd = openat(input_dir, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE *file = fdopen(fd, "rb");
+    if (!file) close(fd);
+    return file;
+}
+
+// Opens the entry's file and starts its progress line; false when it
+// cannot be opened, after the entry has been taken out of the stream.
+bool start_file(its_entry *entry) {
+    run.input_file = open_input_file(source_name(entry));
+    if (!run.input_file) {
+        entry->section = 0;
+        entry->offset = 0;
+        entry->length = 0;
+        printf("ERROR: Failed opening %s\n", entry->name + 1);
+        return false;
+    }
+    printf("Reading %s ... ", entry->name + 1);
+    run.file_bytes = 0;
+    entry->offset = run.total_bytes;
+    return true;
+}
+
+// A short read ends the file. After a read error the entry names nothing:
+// a part of a file would pass for the whole of it.
+void finish_file(its_entry *entry) {
+    if (ferror(run.input_file)) {
+        printf("ERROR: Failed reading %s\n", entry->name + 1);
+        entry->section = 0;
+        entry->offset = 0;
+        entry->length = 0;
+    } else {
+        printf("done\n");
+        entry->length = run.file_bytes;
+        if (run.file_bytes == 0) {
+            entry->offset = 0;
+            entry->section = 0;
+        }
+    }
+    fclose(run.input_file);
+    run.input_file = nullptr;
+}
+
+// Offsets and lengths are 32-bit; a file that grew after the walk measured
+// it could still carry the stream past them.
+void check_stream_size(size_t more) {
+    if (more > UINT32_MAX - run.total_bytes)
+        end_run("ERROR: The input files add up to 4 GiB or more; an ITS file holds less than 4 GiB\n");
+}
+}  // namespace
+
+void open_input_dir(const char *path) {
+    close_input_dir();
+    if (path) input_dir = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+void close_input_dir(void) {
+    if (input_dir >= 0) close(input_dir);
+    input_dir = -1;
+}
+
+int feed_input(void *, int n, void *buf) {
+    if (n <= 0) return 0;
+    char *out = static_cast<char *>(buf);
+    size_t wanted = static_cast<size_t>(n);
+    size_t placed = 0;
+    entry_table &table = run.entry_table;
+    while (run.current_index < table.count) {
+        its_entry *entry = table.entries[run.current_index];
+        if (entry->section != 0 && (run.input_file || start_file(entry))) {
+            size_t got = fread(out + placed, 1, wanted - placed, run.input_file);
+            check_stream_size(got);
+            placed += got;
+            run.file_bytes += static_cast<uint32_t>(got);
+            run.total_bytes += static_cast<uint32_t>(got);
+            // The file stays open even at its last byte; the next request
+            // finds its end.
+            if (placed >= wanted) return static_cast<int>(placed);
+            finish_file(entry);
+        }
+        run.current_index++;
+    }
+    return static_cast<int>(placed);
+}
+
+int input_exhausted(void *) {
+    const entry_table &table = run.entry_table;
+    if (table.count == 0) return 1;
+    if (run.current_index < table.count) return 0;
+    if (!run.input_file) return 1;
+    return feof(run.input_file) ? 1 : 0;
+}
