@@ -1,0 +1,233 @@
+// feed_input and input_exhausted driven directly, as the compressor would.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "catalogue/builtin_entries.h"
+#include "compress/compress_callbacks.h"
+#include "compress_fixture.h"
+#include "run/run_state.h"
+
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+class feed_input_test : public compress_test {
+  protected:
+    void open_tree(void) { open_input_dir(tree.path().c_str()); }
+};
+
+TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
+    add_dir("/");
+    its_entry *a = make_file("a.txt", "alpha");
+    add_dir("/sub/");
+    its_entry *b = make_file("sub/b", pattern_bytes(1000, 1));
+    its_entry *c = make_file("sub/c", "0123456789");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    std::string stream = drain({7, 1, 300, 13});
+    std::string printed = GetCapturedStdout();
+
+    EXPECT_EQ(stream, "alpha" + pattern_bytes(1000, 1) + "0123456789");
+    EXPECT_EQ(a->offset, 0u);
+    EXPECT_EQ(a->length, 5u);
+    EXPECT_EQ(b->offset, 5u);
+    EXPECT_EQ(b->length, 1000u);
+    EXPECT_EQ(c->offset, 1005u);
+    EXPECT_EQ(c->length, 10u);
+    EXPECT_EQ(c->section, 1u);
+    EXPECT_EQ(printed, "Reading a.txt ... done\nReading sub/b ... done\nReading sub/c ... done\n");
+    EXPECT_EQ(run.total_bytes, 1015u);
+    EXPECT_EQ(run.current_index, run.entry_table.count);
+    EXPECT_EQ(run.input_file, nullptr);
+    EXPECT_EQ(input_exhausted(nullptr), 1);
+    // Directory and built-in entries are passed over untouched.
+    EXPECT_EQ(reset_table_entry.offset, 134u);
+    EXPECT_EQ(namelist_entry.length, 60u);
+}
+
+TEST_F(feed_input_test, OddRequestSizesGiveTheSameStream) {
+    std::string expected;
+    for (int i = 0; i < 6; i++) {
+        std::string bytes = pattern_bytes(static_cast<size_t>(i * 777 + (i % 2)), static_cast<uint32_t>(i));
+        make_file("f" + std::to_string(i), bytes);
+        expected += bytes;
+    }
+    add_builtins();
+    open_tree();
+
+    for (int size : {1, 2, 3, 777, 778, 4096, 32768, 100000}) {
+        SCOPED_TRACE(size);
+        for (uint64_t i = 0; i < run.entry_table.count; i++) {
+            if (!run.entry_table.entries[i]->is_static) run.entry_table.entries[i]->section = 1;
+        }
+        run.current_index = 0;
+        run.total_bytes = 0;
+        CaptureStdout();
+        std::string stream = drain({size});
+        GetCapturedStdout();
+        // drain() stops at the first short answer, so equality also shows
+        // that every earlier request was filled.
+        EXPECT_EQ(stream, expected);
+    }
+}
+
+TEST_F(feed_input_test, EmptyFileTakesNoRoomAndEndsInSectionZero) {
+    make_file("a", "xyz");
+    its_entry *empty = make_file("b", "");
+    its_entry *c = make_file("c", "12");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({64}), "xyz12");
+    EXPECT_EQ(GetCapturedStdout(), "Reading a ... done\nReading b ... done\nReading c ... done\n");
+    EXPECT_EQ(empty->section, 0u);
+    EXPECT_EQ(empty->offset, 0u);
+    EXPECT_EQ(empty->length, 0u);
+    EXPECT_EQ(c->offset, 3u);
+}
+
+TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
+    make_file("a", "xyz");
+    its_entry *missing = add_file("/gone");
+    write_file(tree / "target", "t");
+    ASSERT_EQ(symlink("target-removed", (tree / "dangling").c_str()), 0);
+    its_entry *dangling = add_file("/dangling");
+    its_entry *c = make_file("c", "12");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({5}), "xyz12");
+    EXPECT_EQ(GetCapturedStdout(),
+              "Reading a ... done\nERROR: Failed opening gone\nERROR: Failed opening dangling\nReading c ... done\n");
+    for (its_entry *entry : {missing, dangling}) {
+        EXPECT_EQ(entry->section, 0u);
+        EXPECT_EQ(entry->offset, 0u);
+        EXPECT_EQ(entry->length, 0u);
+    }
+    EXPECT_EQ(c->offset, 3u);
+}
+
+TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
+    make_file("a", "xyz");
+    // Opening a directory works; reading it fails.
+    ASSERT_EQ(mkdir((tree / "d").c_str(), 0755), 0);
+    its_entry *unreadable = add_file("/d");
+    its_entry *c = make_file("c", "12");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({4}), "xyz12");
+    EXPECT_EQ(GetCapturedStdout(), "Reading a ... done\nReading d ... ERROR: Failed reading d\nReading c ... done\n");
+    EXPECT_EQ(unreadable->section, 0u);
+    EXPECT_EQ(unreadable->offset, 0u);
+    EXPECT_EQ(unreadable->length, 0u);
+    EXPECT_EQ(c->offset, 3u);
+}
+
+TEST_F(feed_input_test, FileThatFillsARequestStaysOpenUntilTheNext) {
+    its_entry *a = make_file("a", "12345678");
+    its_entry *b = make_file("b", "abc");
+    add_builtins();
+    open_tree();
+
+    char buffer[8];
+    CaptureStdout();
+    ASSERT_EQ(feed_input(nullptr, 8, buffer), 8);
+    EXPECT_EQ(GetCapturedStdout(), "Reading a ... ");
+    EXPECT_NE(run.input_file, nullptr);
+    EXPECT_EQ(run.current_index, 0u);
+    EXPECT_EQ(a->length, 0u);
+    EXPECT_EQ(input_exhausted(nullptr), 0);
+
+    CaptureStdout();
+    ASSERT_EQ(feed_input(nullptr, 8, buffer), 3);
+    EXPECT_EQ(GetCapturedStdout(), "done\nReading b ... done\n");
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    EXPECT_EQ(a->length, 8u);
+    EXPECT_EQ(b->offset, 8u);
+    EXPECT_EQ(input_exhausted(nullptr), 1);
+    EXPECT_EQ(feed_input(nullptr, 8, buffer), 0);
+}
+
+TEST_F(feed_input_test, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
+    add_dir("/");
+    add_dir("/empty/");
+    add_builtins();
+    open_tree();
+
+    EXPECT_EQ(input_exhausted(nullptr), 0);
+    char buffer[16];
+    EXPECT_EQ(feed_input(nullptr, 16, buffer), 0);
+    EXPECT_EQ(input_exhausted(nullptr), 1);
+}
+
+TEST_F(feed_input_test, EmptyTableIsExhausted) { EXPECT_EQ(input_exhausted(nullptr), 1); }
+
+TEST_F(feed_input_test, SourcePathIsOpenedInPlaceOfTheInternalName) {
+    write_file(tree / "deep/er/x", "flat");
+    its_entry *x = add_file("/x", "deep/er/x");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({10}), "flat");
+    EXPECT_EQ(GetCapturedStdout(), "Reading x ... done\n");
+    EXPECT_EQ(x->length, 4u);
+}
+
+TEST_F(feed_input_test, MissingInputDirectoryFailsEveryFileOnItsOwn) {
+    make_file("a", "1");
+    make_file("b", "2");
+    add_builtins();
+    open_input_dir((tree / "no-such-dir").c_str());
+
+    CaptureStdout();
+    EXPECT_EQ(drain({10}), "");
+    EXPECT_EQ(GetCapturedStdout(), "ERROR: Failed opening a\nERROR: Failed opening b\n");
+}
+
+TEST_F(feed_input_test, FifoWithoutWriterReadsAsEmpty) {
+    ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0644), 0);
+    its_entry *pipe = add_file("/pipe");
+    make_file("z", "end");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({10}), "end");
+    EXPECT_EQ(GetCapturedStdout(), "Reading pipe ... done\nReading z ... done\n");
+    EXPECT_EQ(pipe->section, 0u);
+}
+
+TEST_F(feed_input_test, StreamReaching4GiBEndsTheRun) {
+    make_file("a", "0123456789");
+    add_builtins();
+    open_tree();
+    run.total_bytes = UINT32_MAX - 5;
+
+    EXPECT_EXIT(
+        {
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+            char buffer[64];
+            feed_input(nullptr, 64, buffer);
+        },
+        ::testing::ExitedWithCode(255), "ERROR: The input files add up to 4 GiB or more; an ITS file holds less than 4 GiB");
+}
+
+TEST_F(feed_input_test, StreamMayEndOneByteShortOf4GiB) {
+    make_file("a", "0123456789");
+    add_builtins();
+    open_tree();
+    run.total_bytes = UINT32_MAX - 10;
+
+    CaptureStdout();
+    EXPECT_EQ(drain({64}), "0123456789");
+    GetCapturedStdout();
+    EXPECT_EQ(run.total_bytes, UINT32_MAX);
+}
