@@ -1,5 +1,7 @@
 #include "catalogue/builtin_entries.h"
 
+#include "run/settings.h"
+
 namespace {
 char namelist_name[] = "::DataSpace/NameList";
 char content_name[] = "::DataSpace/Storage/MSCompressed/Content";
@@ -41,4 +43,14 @@ void restore_builtin_entries(void) {
     transform_list_entry = initial_transform_list;
     instance_data_entry = initial_instance_data;
     reset_table_entry = initial_reset_table;
+}
+
+void add_builtin_entries(void) {
+    add_static_entry(&namelist_entry);
+    add_static_entry(&content_entry);
+    add_static_entry(&control_data_entry);
+    add_static_entry(&span_info_entry);
+    if (settings.write_transform_list) add_static_entry(&transform_list_entry);
+    if (settings.add_directories) add_static_entry(&instance_data_entry);
+    add_static_entry(&reset_table_entry);
 }

@@ -13,3 +13,7 @@ extern its_entry reset_table_entry;
 
 // Puts every built-in record back to its state at process start.
 void restore_builtin_entries(void);
+
+// Appends the built-in entries in their fixed order, each under its setting.
+// One that cannot be added is left out without a message.
+void add_builtin_entries(void);

@@ -26,3 +26,26 @@ struct name_prefix {
     uint32_t capacity;
     uint32_t length;
 };
+
+// The add routines append to run.entry_table; 0 on success, -1 when memory
+// runs out (the table is then unchanged). They print nothing.
+
+// Catalogues the current name prefix as a directory.
+int add_dir_entry(void);
+// Catalogues prefix + name as a file.
+int add_file_entry(const char *name);
+// As add_file_entry, with the file's real path below the input directory
+// kept beside the name (a heap copy is made); source may be null.
+int add_file_entry_from(const char *name, const char *source);
+// Appends a built-in record, which the table does not own.
+int add_static_entry(its_entry *entry);
+
+// Byte order of two names with ASCII capitals folded to small letters.
+int compare_names(const its_entry *a, const its_entry *b);
+// Sorts the whole table by compare_names; names equal under it are ordered
+// by their plain bytes, then by source path, so the result never depends on
+// the order in which directories yielded them.
+void sort_entries(void);
+// After the sort: of entries with byte-identical names keeps the first and
+// drops the rest with a warning. Only flattened names can collide.
+void drop_duplicate_names(void);

@@ -1,2 +1,40 @@
-// Placeholder until the run sequence lands.
-int main(void) { return 0; }
+// kelto: packs a directory tree into one ITS file.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "run/run_state.h"
+#include "run/run_steps.h"
+#include "run/settings.h"
+#include "run/shutdown.h"
+#include "run/usage.h"
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        print_usage();
+        return -1;
+    }
+    if (derive_settings() != 0) return -1;
+
+    run.input_path = argv[1];
+    struct stat status;
+    if (stat(run.input_path, &status) != 0) {
+        printf("ERROR: Could not find the input dir or .hhp file\n");
+        return -1;
+    }
+    atexit(on_exit_cleanup);
+    if (!S_ISDIR(status.st_mode)) {
+        printf("ERROR: CHM output has not yet been implemented (feel free to contribute)\n");
+        return -1;
+    }
+
+    if (catalogue_input() != 0) return -1;
+    if (check_input_size() != 0) return -1;
+    if (name_output() != 0) return -1;
+    if (open_output() != 0) return -1;
+
+    // Compression and the container writer are not wired in yet: the exit
+    // handler removes the empty output, since remove_output_on_exit is on.
+    return 0;
+}

@@ -1,0 +1,198 @@
+#include "catalogue/walk_dir.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "catalogue/entry_table.h"
+#include "run/run_state.h"
+#include "run/settings.h"
+
+// Names are looked up relative to the open directory (openat, fstatat), so
+// the walk never changes the working directory, whatever form the input
+// path has and whichever links it passes.
+
+namespace {
+using dir_id = std::pair<dev_t, ino_t>;
+
+struct walk_context {
+    // Directories reached by a path without symbolic links. Meeting one of
+    // them again on another such path means a second hard link or a bind
+    // mount. Below a symbolic link every directory is a view of one reached
+    // elsewhere (a link loop revisits its ancestors on every turn), so those
+    // are neither recorded nor reported: the loop ends at the name limit.
+    std::set<dir_id> seen;
+    // With flattened names: the directories of the current descent, to stop
+    // a loop that no name limit would end.
+    std::vector<dir_id> ancestors;
+    // With flattened names: the real path below the input directory of the
+    // directory being walked, "" or ending in "/".
+    std::string real_path;
+};
+
+int walk_at(walk_context &context, int parent_fd, const char *path, bool through_link);
+
+const char *shown_prefix(void) { return run.name_prefix.buffer + 1; }
+
+bool is_symbolic_link(int dir_fd, const char *name) {
+    struct stat link_status;
+    return fstatat(dir_fd, name, &link_status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link_status.st_mode);
+}
+
+// Appends name and "/" to the prefix; false, after the warning, when the
+// directory is to be left out.
+bool extend_prefix(const char *name) {
+    name_prefix &prefix = run.name_prefix;
+    uint32_t length = prefix.length + static_cast<uint32_t>(strlen(name)) + 1;
+    if (length > 255) {
+        printf("WARNING: The ITSF format does not support dirs with internal names longer than 255 characters "
+               "(ignoring %s%s/)\n",
+               shown_prefix(), name);
+        return false;
+    }
+    uint32_t need = (length + 1) / 10 * 10 + 10;
+    if (prefix.capacity < need) {
+        char *grown = static_cast<char *>(realloc(prefix.buffer, need));
+        if (!grown) {
+            printf("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), name);
+            return false;
+        }
+        prefix.buffer = grown;
+        prefix.capacity = need;
+    }
+    snprintf(prefix.buffer + prefix.length, need - prefix.length, "%s/", name);
+    prefix.length = length;
+    return true;
+}
+
+void restore_prefix(uint32_t length) {
+    run.name_prefix.length = length;
+    run.name_prefix.buffer[length] = '\0';
+}
+
+// Returns how much the subdirectory adds to its parent's count: 1 when it
+// was opened and its own entry (if wanted) was added, else 0. A directory
+// that can neither be added nor opened counts 0 as well, so that -1 keeps
+// meaning "could not open".
+int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const struct stat &status,
+                      bool parent_through_link) {
+    bool through_link = parent_through_link || is_symbolic_link(dir_fd, name);
+    dir_id id{status.st_dev, status.st_ino};
+    if (!through_link && context.seen.count(id))
+        printf("WARNING: Hard linked directories in the ITSF format? Nah thats pushing it. Maybe in a future "
+               "version. Dirs hard linked to %s%s will be duplicated instead.\n",
+               shown_prefix(), name);
+
+    bool flat = settings.flatten_names;
+    uint32_t remembered = run.name_prefix.length;
+    size_t remembered_real = context.real_path.size();
+    bool entry_failed = false;
+    if (flat) {
+        if (std::find(context.ancestors.begin(), context.ancestors.end(), id) != context.ancestors.end()) {
+            printf("WARNING: Directory %s%s/ leads back to a directory above it (ignoring)\n",
+                   context.real_path.c_str(), name);
+            return 0;
+        }
+        context.real_path.append(name).append("/");
+    } else {
+        if (!extend_prefix(name)) return 0;
+        if (settings.add_directories && add_dir_entry() != 0) {
+            printf("WARNING: Could not add the directory %s (still adding its contents)\n", shown_prefix());
+            entry_failed = true;
+        }
+    }
+
+    int nested = walk_at(context, dir_fd, name, through_link);
+    if (nested < 0)
+        printf("WARNING: Could not open directory %s (ignoring)\n",
+               flat ? context.real_path.c_str() : shown_prefix());
+
+    if (flat) context.real_path.resize(remembered_real);
+    else restore_prefix(remembered);
+    return nested >= 0 && !entry_failed ? 1 : 0;
+}
+
+// Returns 1 when the file was catalogued, else 0.
+int catalogue_file(walk_context &context, const char *name, const struct stat &status) {
+    if (status.st_nlink > 1)
+        printf("WARNING: The ITSF format does not specifically support hard linked files, but they can be faked, "
+               "kind of, and it depends on the decompressor. Not in this version though. Files hard linked to "
+               "%s%s will be duplicated instead.\n",
+               shown_prefix(), name);
+
+    if (run.name_prefix.length + strlen(name) > 255) {
+        printf("WARNING: The ITSF format does not support files with internal names longer than 255 characters "
+               "(ignoring %s%s/)\n",
+               shown_prefix(), name);
+        return 0;
+    }
+
+    int added;
+    if (settings.flatten_names && !context.real_path.empty())
+        added = add_file_entry_from(name, (context.real_path + name).c_str());
+    else
+        added = add_file_entry(name);
+    if (added != 0) {
+        printf("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), name);
+        return 0;
+    }
+    run.input_size += static_cast<uint64_t>(status.st_size);
+    return 1;
+}
+
+int walk_entry(walk_context &context, int dir_fd, const char *name, bool through_link) {
+    struct stat status;
+    if (fstatat(dir_fd, name, &status, 0) != 0) {
+        printf("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), name);
+        return 0;
+    }
+    if (S_ISDIR(status.st_mode)) return walk_subdirectory(context, dir_fd, name, status, through_link);
+    // Reading a pipe, socket or device could block forever or never end.
+    if (!S_ISREG(status.st_mode)) {
+        printf("WARNING: Not a regular file or directory: %s%s (ignoring)\n", shown_prefix(), name);
+        return 0;
+    }
+    return catalogue_file(context, name, status);
+}
+
+int walk_at(walk_context &context, int parent_fd, const char *path, bool through_link) {
+    int fd = openat(parent_fd, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    DIR *dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return -1;
+    }
+    struct stat self;
+    bool known = fstat(fd, &self) == 0;
+    dir_id id{self.st_dev, self.st_ino};
+    if (known && !through_link) context.seen.insert(id);
+    if (known && settings.flatten_names) context.ancestors.push_back(id);
+
+    int count = 0;
+    while (struct dirent *item = readdir(dir)) {
+        const char *name = item->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        count += walk_entry(context, fd, name, through_link);
+    }
+
+    if (known && settings.flatten_names) context.ancestors.pop_back();
+    closedir(dir);
+    return count;
+}
+}  // namespace
+
+int walk_dir(const char *path) {
+    walk_context context;
+    return walk_at(context, AT_FDCWD, path, false);
+}

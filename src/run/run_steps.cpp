@@ -1,0 +1,62 @@
+#include "run/run_steps.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "catalogue/builtin_entries.h"
+#include "catalogue/entry_table.h"
+#include "catalogue/walk_dir.h"
+#include "run/run_state.h"
+#include "run/settings.h"
+
+int catalogue_input(void) {
+    // The set-up's two bytes are not counted in capacity, so the first
+    // extension of the prefix obtains a buffer of its own size.
+    run.name_prefix.buffer = static_cast<char *>(malloc(2));
+    if (!run.name_prefix.buffer) return -1;
+    memcpy(run.name_prefix.buffer, "/", 2);
+    run.name_prefix.length = 1;
+    run.name_prefix.capacity = 0;
+
+    if (settings.add_directories && add_dir_entry() != 0) printf("WARNING: Could not add the root dir of the chm\n");
+
+    uint64_t before = run.entry_table.count;
+    walk_dir(run.input_path);
+    if (run.entry_table.count == before) printf("WARNING: The input directory was empty (no files added)\n");
+
+    add_builtin_entries();
+    sort_entries();
+    if (settings.flatten_names) drop_duplicate_names();
+    return 0;
+}
+
+int check_input_size(void) {
+    if (run.input_size < (uint64_t{1} << 32)) return 0;
+    printf("ERROR: The input files add up to %llu bytes; an ITS file holds less than 4 GiB\n",
+           static_cast<unsigned long long>(run.input_size));
+    return -1;
+}
+
+int name_output(void) {
+    char *input = run.input_path;
+    size_t length = strlen(input);
+    // "/" alone stays: emptied, it would name no directory for later stages.
+    if (length > 1 && input[length - 1] == '/') input[--length] = '\0';
+    run.output_path = static_cast<char *>(malloc(length + 5));
+    if (!run.output_path) {
+        printf("ERROR: Filename malloc failed\n");
+        return -1;
+    }
+    memcpy(run.output_path, input, length);
+    memcpy(run.output_path + length, ".its", 5);
+    return 0;
+}
+
+int open_output(void) {
+    run.output_file = fopen(run.output_path, "wb");
+    if (run.output_file) return 0;
+    printf("ERROR: Could not open output file %s\n", run.output_path);
+    return -1;
+}

@@ -1,0 +1,18 @@
+// The steps of the run sequence that main calls in order. Each returns 0 to
+// go on or -1, after its message, to end the run with -1.
+#pragma once
+
+// Sets up the name prefix, adds the root entry, walks run.input_path, adds
+// the built-in entries and sorts the table.
+int catalogue_input(void);
+
+// Refuses an input whose files add up to 4 GiB or more: the container's
+// offsets and lengths are 32-bit.
+int check_input_size(void);
+
+// Removes one trailing "/" from run.input_path in place and builds
+// run.output_path from it with ".its" appended.
+int name_output(void);
+
+// Opens run.output_path for writing into run.output_file.
+int open_output(void);
