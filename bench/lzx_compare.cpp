@@ -1,0 +1,215 @@
+// Compresses the stream the tool would build from a directory with our LZX
+// compressor, wimlib's LZX compressor and raw deflate, frame by frame, and
+// prints sizes and CPU throughput with our figures as ratios to theirs.
+//
+//   lzx_compare DIR
+#include <sys/resource.h>
+#include <time.h>
+#include <wimlib.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "lzxcomp.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr size_t frame_size = 32768;
+constexpr int window_bits = 15;
+
+struct result {
+    std::string name;
+    uint64_t bytes;
+    double seconds;
+};
+
+double cpu_seconds(void) {
+    timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+long peak_rss_kib(void) {
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// The catalogue's order: bytes compared with ASCII capitals folded,
+// ties broken by the plain bytes.
+bool catalogue_less(const std::string &a, const std::string &b) {
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; i++) {
+        int x = fold(static_cast<unsigned char>(a[i]));
+        int y = fold(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+// Every regular file below root, concatenated in catalogue order.
+std::vector<uint8_t> build_stream(const fs::path &root, size_t &file_count) {
+    std::vector<std::pair<std::string, fs::path>> files;
+    for (const auto &item : fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink)) {
+        if (item.is_regular_file()) files.emplace_back("/" + fs::relative(item.path(), root).string(), item.path());
+    }
+    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) { return catalogue_less(a.first, b.first); });
+    std::vector<uint8_t> stream;
+    for (const auto &file : files) {
+        std::ifstream in(file.second, std::ios::binary);
+        stream.insert(stream.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    file_count = files.size();
+    return stream;
+}
+
+// --- ours, through the C interface, driven as the tool drives it ---------
+struct our_source {
+    const std::vector<uint8_t> *stream;
+    size_t position;
+    uint64_t delivered;
+    uint64_t frames;
+};
+our_source source;
+
+int take_bytes(void *, int n, void *buf) {
+    size_t count = std::min(static_cast<size_t>(n), source.stream->size() - source.position);
+    std::copy_n(source.stream->data() + source.position, count, static_cast<uint8_t *>(buf));
+    source.position += count;
+    return static_cast<int>(count);
+}
+int at_end(void *) { return source.position == source.stream->size(); }
+int count_bytes(void *, int n, void *) {
+    source.delivered += static_cast<uint64_t>(n);
+    return n;
+}
+void count_frame(void *, uint32_t, uint32_t) { source.frames++; }
+
+result run_ours(const std::vector<uint8_t> &stream) {
+    source = our_source{&stream, 0, 0, 0};
+    double start = cpu_seconds();
+    lzx_data *handle = nullptr;
+    if (lzx_init(&handle, window_bits, take_bytes, nullptr, at_end, count_bytes, nullptr, count_frame, nullptr) != 0) {
+        fprintf(stderr, "lzx_init failed\n");
+        exit(1);
+    }
+    // One reset before every block, and at least one block, as the tool does.
+    do {
+        lzx_reset(handle);
+        if (lzx_compress_block(handle, 1 << window_bits, 1) < 0) {
+            fprintf(stderr, "lzx_compress_block failed\n");
+            exit(1);
+        }
+    } while (!at_end(nullptr));
+    lzx_results results{};
+    if (lzx_finish(handle, &results) < 0) {
+        fprintf(stderr, "lzx_finish failed\n");
+        exit(1);
+    }
+    double seconds = cpu_seconds() - start;
+    if (results.compressed_length != source.delivered || results.uncompressed_length != stream.size())
+        fprintf(stderr, "warning: results disagree with the callbacks (%llu/%llu delivered, %llu/%zu taken)\n",
+                static_cast<unsigned long long>(results.compressed_length),
+                static_cast<unsigned long long>(source.delivered),
+                static_cast<unsigned long long>(results.uncompressed_length), stream.size());
+    if (source.frames != (stream.size() + frame_size - 1) / frame_size)
+        fprintf(stderr, "warning: %llu reset points for %zu frames\n", static_cast<unsigned long long>(source.frames),
+                (stream.size() + frame_size - 1) / frame_size);
+    return {"ours", results.compressed_length, seconds};
+}
+
+// --- wimlib's LZX, one call per frame -----------------------------------
+result run_wimlib(const std::vector<uint8_t> &stream, unsigned level) {
+    wimlib_compressor *compressor = nullptr;
+    if (wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZX, frame_size, level, &compressor) != 0) {
+        fprintf(stderr, "wimlib_create_compressor failed\n");
+        exit(1);
+    }
+    std::vector<uint8_t> out(frame_size);
+    uint64_t total = 0;
+    double start = cpu_seconds();
+    for (size_t at = 0; at < stream.size(); at += frame_size) {
+        size_t length = std::min(frame_size, stream.size() - at);
+        size_t got = wimlib_compress(stream.data() + at, length, out.data(), out.size(), compressor);
+        total += got ? got : frame_size;  // incompressible: stored whole
+    }
+    double seconds = cpu_seconds() - start;
+    wimlib_free_compressor(compressor);
+    return {"wimlib LZX level " + std::to_string(level), total, seconds};
+}
+
+// --- zlib level 9 raw deflate, one stream per frame ----------------------
+result run_deflate(const std::vector<uint8_t> &stream) {
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        fprintf(stderr, "deflateInit2 failed\n");
+        exit(1);
+    }
+    std::vector<uint8_t> out(deflateBound(&z, frame_size));
+    uint64_t total = 0;
+    double start = cpu_seconds();
+    for (size_t at = 0; at < stream.size(); at += frame_size) {
+        size_t length = std::min(frame_size, stream.size() - at);
+        deflateReset(&z);
+        z.next_in = const_cast<uint8_t *>(stream.data() + at);
+        z.avail_in = static_cast<uInt>(length);
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        deflate(&z, Z_FINISH);
+        total += out.size() - z.avail_out;
+    }
+    double seconds = cpu_seconds() - start;
+    deflateEnd(&z);
+    return {"zlib -9 raw deflate", total, seconds};
+}
+
+double megabytes_per_second(uint64_t input, double seconds) {
+    return seconds > 0 ? static_cast<double>(input) / 1e6 / seconds : 0.0;
+}
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s DIR\n", argv[0]);
+        return 2;
+    }
+    size_t file_count = 0;
+    std::vector<uint8_t> stream = build_stream(argv[1], file_count);
+    long rss_loaded = peak_rss_kib();
+    printf("input: %s, %zu files, %zu bytes, %zu frames of %zu bytes\n", argv[1], file_count, stream.size(),
+           (stream.size() + frame_size - 1) / frame_size, frame_size);
+    if (stream.empty()) return 0;
+
+    std::vector<result> results;
+    results.push_back(run_ours(stream));
+    long rss_ours = peak_rss_kib();
+    for (unsigned level : {20u, 50u, 100u}) results.push_back(run_wimlib(stream, level));
+    results.push_back(run_deflate(stream));
+
+    printf("\n%-24s %12s %8s %10s\n", "compressor", "bytes", "ratio", "CPU MB/s");
+    for (const result &r : results)
+        printf("%-24s %12llu %8.4f %10.2f\n", r.name.c_str(), static_cast<unsigned long long>(r.bytes),
+               static_cast<double>(r.bytes) / static_cast<double>(stream.size()),
+               megabytes_per_second(stream.size(), r.seconds));
+
+    const result &ours = results.front();
+    printf("\nours against each (size: ours/theirs, lower is better; speed: ours/theirs, higher is better)\n");
+    for (size_t i = 1; i < results.size(); i++)
+        printf("  vs %-24s size %6.3f   speed %6.3f\n", results[i].name.c_str(),
+               static_cast<double>(ours.bytes) / static_cast<double>(results[i].bytes),
+               results[i].seconds / ours.seconds);
+
+    printf("\npeak RSS: %ld KiB after loading the input, %ld KiB after our compressor (+%ld), %ld KiB at the end\n",
+           rss_loaded, rss_ours, rss_ours - rss_loaded, peak_rss_kib());
+    return 0;
+}
