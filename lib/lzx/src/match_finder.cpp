@@ -8,53 +8,120 @@ namespace lzx {
 
 namespace {
 
-constexpr uint32_t hash_bits = 15;
+constexpr uint32_t hash3_bits = 14;
+constexpr uint32_t hash4_bits = 15;
+constexpr int32_t none = -1;
 
+inline uint32_t load32(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 inline uint32_t hash3(const uint8_t *p) {
-    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-    return (v * 0x9E3779B1u) >> (32 - hash_bits);
+    return ((load32(p) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - hash3_bits);
+}
+inline uint32_t hash4(const uint8_t *p) { return (load32(p) * 0x1E35A7BDu) >> (32 - hash4_bits); }
+
+inline uint32_t extend(const uint8_t *a, const uint8_t *b, uint32_t len, uint32_t limit) {
+    while (len < limit && a[len] == b[len]) len++;
+    return len;
 }
 
-inline uint32_t common_length(const uint8_t *a, const uint8_t *b, uint32_t limit) {
-    uint32_t n = 0;
-    while (n < limit && a[n] == b[n]) n++;
-    return n;
+// Keeps the list ordered by length and distance: a new longer match at a
+// smaller distance also serves the lengths of the farther ones before it.
+inline void add_match(std::vector<match> &out, size_t first, uint32_t length, uint32_t distance) {
+    while (out.size() > first && out.back().distance >= distance) out.pop_back();
+    out.push_back({uint16_t(length), uint16_t(distance)});
 }
 
 }  // namespace
 
 match_finder::match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth)
-    : max_distance_(max_distance), nice_length_(nice_length), max_depth_(max_depth),
-      head_(size_t(1) << hash_bits), chain_(frame_size) {}
+    : max_distance_(std::min(max_distance, frame_size - 1)),
+      nice_length_(std::clamp(nice_length, 4u, max_match)), max_depth_(std::max(max_depth, 1u)),
+      hash2_(size_t(1) << 16), hash3_(size_t(1) << hash3_bits), hash4_(size_t(1) << hash4_bits),
+      children_(2 * size_t(frame_size)) {}
+
+uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t best,
+                               std::vector<match> *out, size_t first) {
+    const uint8_t *in = data + pos;
+    const uint32_t limit = std::min(max_match, size - pos);
+    const uint32_t nice = std::min(nice_length_, limit);
+    int32_t cur = hash4_[hash4(in)];
+    hash4_[hash4(in)] = int32_t(pos);
+    int32_t *pending_lt = &children_[2 * size_t(pos)];
+    int32_t *pending_gt = pending_lt + 1;
+    const int32_t cutoff = int32_t(pos) - int32_t(max_distance_);
+    uint32_t lt_len = 0, gt_len = 0, len = 0;
+    for (uint32_t depth = max_depth_; cur != none && cur >= cutoff && depth > 0; depth--) {
+        const uint8_t *candidate = data + cur;
+        if (candidate[len] == in[len]) {
+            len = extend(candidate, in, len + 1, limit);
+            if (len > best) {
+                best = len;
+                if (out) add_match(*out, first, len, pos - uint32_t(cur));
+            }
+            if (len >= nice) {
+                // Equal as far as we look: take over its subtrees.
+                *pending_lt = children_[2 * size_t(cur)];
+                *pending_gt = children_[2 * size_t(cur) + 1];
+                return best;
+            }
+        }
+        if (candidate[len] < in[len]) {
+            *pending_lt = cur;
+            pending_lt = &children_[2 * size_t(cur) + 1];
+            cur = *pending_lt;
+            lt_len = len;
+        } else {
+            *pending_gt = cur;
+            pending_gt = &children_[2 * size_t(cur)];
+            cur = *pending_gt;
+            gt_len = len;
+        }
+        len = std::min(lt_len, gt_len);
+    }
+    *pending_lt = none;
+    *pending_gt = none;
+    return best;
+}
 
 void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cache) {
-    std::fill(head_.begin(), head_.end(), -1);
+    std::fill(hash2_.begin(), hash2_.end(), none);
+    std::fill(hash3_.begin(), hash3_.end(), none);
+    std::fill(hash4_.begin(), hash4_.end(), none);
     cache.matches.clear();
     cache.first.assign(size + 1, 0);
     uint32_t skip_until = 0;
     for (uint32_t pos = 0; pos < size; pos++) {
         cache.first[pos] = uint32_t(cache.matches.size());
-        if (pos + 3 > size) continue;
-        uint32_t h = hash3(data + pos);
-        int32_t cand = head_[h];
-        chain_[pos] = cand;
-        head_[h] = int32_t(pos);
-        if (pos < skip_until) continue;
-        uint32_t limit = std::min(max_match, size - pos);
+        const uint32_t remaining = size - pos;
+        if (remaining < 2) continue;
+        const uint8_t *in = data + pos;
+        const bool record = pos >= skip_until;
+        const size_t first = cache.matches.size();
+        const int32_t cutoff = int32_t(pos) - int32_t(max_distance_);
         uint32_t best = 1;
-        for (uint32_t depth = 0; cand >= 0 && depth < max_depth_; depth++, cand = chain_[cand]) {
-            uint32_t distance = pos - uint32_t(cand);
-            if (distance > max_distance_) break;
-            const uint8_t *c = data + cand;
-            if (c[best] != data[pos + best]) continue;
-            uint32_t len = common_length(c, data + pos, limit);
-            if (len > best) {
+
+        uint32_t h2 = uint32_t(in[0]) | uint32_t(in[1]) << 8;
+        int32_t cand2 = hash2_[h2];
+        hash2_[h2] = int32_t(pos);
+        if (record && cand2 != none && cand2 >= cutoff) {
+            best = 2;
+            cache.matches.push_back({2, uint16_t(pos - uint32_t(cand2))});
+        }
+        if (remaining < 4) continue;
+
+        uint32_t h3 = hash3(in);
+        int32_t cand3 = hash3_[h3];
+        hash3_[h3] = int32_t(pos);
+        if (record && cand3 != none && cand3 >= cutoff) {
+            uint32_t len = extend(data + cand3, in, 0, std::min(max_match, remaining));
+            if (len >= 3) {
                 best = len;
-                cache.matches.push_back({uint16_t(len), uint16_t(distance)});
-                if (len >= nice_length_ || len == limit) break;
+                add_match(cache.matches, first, len, pos - uint32_t(cand3));
             }
         }
-        if (best >= nice_length_) skip_until = pos + best;
+        best = advance(data, size, pos, best, record ? &cache.matches : nullptr, first);
+        if (record && best >= nice_length_) skip_until = pos + best;
     }
     cache.first[size] = uint32_t(cache.matches.size());
 }

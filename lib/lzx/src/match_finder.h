@@ -1,5 +1,6 @@
 // Finds the matches of every position of one frame, once, for the parser.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -11,17 +12,21 @@ struct match {
 };
 
 // Matches of one frame, kept so that several parses with different prices
-// reuse them. Each position lists its matches by increasing length (and so
-// by increasing distance); positions skipped inside a long match list none.
+// reuse them. Each position lists its matches by increasing length and
+// increasing distance: a match serves the lengths above the one before it.
+// Positions skipped inside a long match list none.
 struct match_cache {
     std::vector<match> matches;
     std::vector<uint32_t> first;  // matches of position p: [first[p], first[p + 1])
 };
 
+// Binary trees of the frame's suffixes, one tree per 4-byte hash, plus the
+// latest position of each 2-byte and 3-byte prefix for the short matches.
 class match_finder {
   public:
-    // Matches are at most `max_distance` back and `nice_length` decides
-    // when a match is long enough to stop searching and skip over it.
+    // Matches reach at most `max_distance` back. A match of `nice_length`
+    // ends the search, and the positions it covers are only inserted.
+    // `max_depth` bounds the tree nodes visited per position.
     match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth);
 
     void find_all(const uint8_t *data, uint32_t size, match_cache &cache);
@@ -29,11 +34,19 @@ class match_finder {
     uint32_t nice_length() const { return nice_length_; }
 
   private:
+    // Inserts `pos` into its tree; appends its matches longer than `best`
+    // when `out` is set (this position's list starts at `first`). Returns
+    // the longest length found.
+    uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t best,
+                     std::vector<match> *out, size_t first);
+
     uint32_t max_distance_;
     uint32_t nice_length_;
     uint32_t max_depth_;
-    std::vector<int32_t> head_;
-    std::vector<int32_t> chain_;
+    std::vector<int32_t> hash2_;
+    std::vector<int32_t> hash3_;
+    std::vector<int32_t> hash4_;
+    std::vector<int32_t> children_;  // smaller and greater subtree of every position
 };
 
 }  // namespace lzx

@@ -1,0 +1,283 @@
+// The parser's items must rebuild the frame exactly under the decoder's rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../src/parser.h"
+
+namespace {
+
+using lzx::item;
+
+struct replay_result {
+    bool ok = true;
+    std::string error;
+    uint32_t repeats[3] = {1, 1, 1};
+};
+
+// Applies items to `out` (which already holds the frame before `begin`) the
+// way a decoder does, checking every bound.
+replay_result replay(const std::vector<item> &items, const std::vector<uint8_t> &frame, uint32_t begin,
+                     uint32_t end, const uint32_t start[3], uint32_t max_distance) {
+    replay_result r;
+    std::memcpy(r.repeats, start, sizeof r.repeats);
+    std::vector<uint8_t> out(frame.begin(), frame.begin() + begin);
+    auto fail = [&](std::string why) {
+        r.ok = false;
+        r.error = why + " at " + std::to_string(out.size());
+        return r;
+    };
+    for (const item &it : items) {
+        if (it.length == 1) {
+            out.push_back(uint8_t(it.literal));
+            continue;
+        }
+        if (it.length < 2 || it.length > 257) return fail("bad length " + std::to_string(it.length));
+        uint32_t distance;
+        if (it.offset_code >= 3) {
+            distance = it.offset_code - 2;
+            r.repeats[2] = r.repeats[1];
+            r.repeats[1] = r.repeats[0];
+            r.repeats[0] = distance;
+        } else {
+            std::swap(r.repeats[0], r.repeats[it.offset_code]);
+            distance = r.repeats[0];
+        }
+        if (distance == 0 || distance > out.size()) return fail("match before frame start");
+        if (distance > max_distance) return fail("distance too large");
+        if (out.size() + it.length > end) return fail("match beyond end");
+        for (uint32_t i = 0; i < it.length; i++) out.push_back(out[out.size() - distance]);
+    }
+    if (out.size() != end) return fail("items cover " + std::to_string(out.size()) + " bytes");
+    if (!std::equal(out.begin(), out.end(), frame.begin())) {
+        size_t at = std::mismatch(out.begin(), out.end(), frame.begin()).first - out.begin();
+        r.ok = false;
+        r.error = "mismatch at " + std::to_string(at);
+    }
+    return r;
+}
+
+struct parse_outcome {
+    std::vector<item> items;
+    uint32_t end_repeats[3];
+    uint64_t price = 0;
+};
+
+uint64_t price_of(const std::vector<item> &items, const lzx::costs &c) {
+    uint64_t total = 0;
+    for (const item &it : items) {
+        if (it.length == 1) {
+            total += c.main[it.literal];
+            continue;
+        }
+        uint32_t slot = lzx::slot_of(it.offset_code);
+        total += c.main[256 + 8 * slot + std::min<uint32_t>(it.length - 2, 7)];
+        if (it.length >= 9) total += c.length[it.length - 9];
+        uint32_t bits = lzx::footer_bits(slot);
+        if (c.aligned_block && bits >= 3)
+            total += bits - 3 + c.aligned[(it.offset_code - lzx::slot_bases.base[slot]) & 7];
+        else
+            total += bits;
+    }
+    return total;
+}
+
+// Parses [begin, end) of a loaded frame and checks the result fully.
+void check_parse(lzx::parser &p, const std::vector<uint8_t> &frame, uint32_t begin, uint32_t end,
+                 const uint32_t start[3], const lzx::costs &prices, uint32_t max_distance,
+                 parse_outcome *outcome = nullptr) {
+    std::vector<item> items;
+    uint32_t end_repeats[3] = {0, 0, 0};
+    p.parse(prices, begin, end, start, items, end_repeats);
+    replay_result r = replay(items, frame, begin, end, start, max_distance);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(end_repeats[0], r.repeats[0]);
+    EXPECT_EQ(end_repeats[1], r.repeats[1]);
+    EXPECT_EQ(end_repeats[2], r.repeats[2]);
+    if (outcome) {
+        outcome->items = items;
+        std::memcpy(outcome->end_repeats, end_repeats, sizeof end_repeats);
+        outcome->price = price_of(items, prices);
+    }
+}
+
+const uint32_t fresh[3] = {1, 1, 1};
+
+lzx::costs start_prices(uint32_t window_bits = 15) {
+    lzx::costs c;
+    lzx::parser::initial_costs(window_bits, c);
+    return c;
+}
+
+// Parses the whole frame with starting prices, optionally with literals at
+// another price.
+parse_outcome check_frame(const std::vector<uint8_t> &frame, uint32_t window_bits = 15, uint32_t literal_price = 0) {
+    lzx::parser p(window_bits);
+    p.load_frame(frame.data(), uint32_t(frame.size()));
+    lzx::costs prices = start_prices(window_bits);
+    if (literal_price)
+        for (uint32_t c = 0; c < 256; c++) prices.main[c] = literal_price;
+    parse_outcome out;
+    check_parse(p, frame, 0, uint32_t(frame.size()), fresh, prices, (1u << window_bits) - 3, &out);
+    return out;
+}
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed, int alphabet = 256) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto &b : v) b = uint8_t(rng() % alphabet);
+    return v;
+}
+
+std::vector<uint8_t> text_bytes(size_t n, uint32_t seed) {
+    static const char *words[] = {"the ", "parser ", "<div class=\"body\">", "frame ", "match ",
+                                  "and ", "of ", "</div>\n", "offset ", "repeat ", "python ", "a "};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n) s += words[rng() % 12];
+    s.resize(n);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+TEST(Parser, EmptyAndTinyFrames) {
+    for (uint32_t n : {0u, 1u, 2u, 3u, 5u}) {
+        std::vector<uint8_t> frame(n, 'a');
+        parse_outcome out = check_frame(frame);
+        if (n == 0) {
+            EXPECT_TRUE(out.items.empty());
+        }
+    }
+}
+
+TEST(Parser, RandomAndTextFrames) {
+    check_frame(random_bytes(lzx::frame_size, 1));
+    check_frame(random_bytes(lzx::frame_size, 2, 4));
+    parse_outcome text = check_frame(text_bytes(lzx::frame_size, 3));
+    // Text of a dozen words must compress far below 8 bits a byte.
+    EXPECT_LT(text.price, uint64_t(lzx::frame_size) * 3);
+}
+
+TEST(Parser, LongRunsUseLongestMatches) {
+    std::vector<uint8_t> frame(lzx::frame_size, 0);
+    for (size_t i = 20000; i < 20100; i++) frame[i] = uint8_t(i);
+    parse_outcome out = check_frame(frame);
+    EXPECT_LT(out.items.size(), 400u);
+    bool longest = false;
+    for (const item &it : out.items) longest |= it.length == 257;
+    EXPECT_TRUE(longest);
+}
+
+TEST(Parser, PeriodicDataUsesRepeatOffsets) {
+    // Alternating periods make the repeat offsets pay.
+    std::vector<uint8_t> unit_a = random_bytes(37, 4), unit_b = random_bytes(53, 5);
+    std::vector<uint8_t> frame;
+    std::mt19937 rng(6);
+    while (frame.size() < lzx::frame_size) {
+        const auto &u = (rng() & 1) ? unit_a : unit_b;
+        frame.insert(frame.end(), u.begin(), u.end());
+        frame.push_back(uint8_t(rng()));
+    }
+    frame.resize(lzx::frame_size);
+    parse_outcome out = check_frame(frame);
+    size_t repeats = 0;
+    for (const item &it : out.items) repeats += it.length > 1 && it.offset_code < 3;
+    EXPECT_GT(repeats, out.items.size() / 10);
+}
+
+TEST(Parser, LargestDistanceIsWindowMinusThree) {
+    // The same three random bytes at the start and 32765 bytes further on;
+    // expensive literals make the match pay.
+    std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 7, 200);
+    for (uint32_t i = 0; i < 3; i++) frame[i] = frame[32765 + i] = uint8_t(250 + i);
+    parse_outcome out = check_frame(frame, 15, 40);
+    bool found = false;
+    for (const item &it : out.items) found |= it.length > 1 && it.offset_code == 32765 + 2;
+    EXPECT_TRUE(found);
+    // A match of 32766 or 32767 back must not be used with the 32 KiB window.
+    std::vector<uint8_t> far = random_bytes(lzx::frame_size, 8, 200);
+    for (uint32_t i = 0; i < 2; i++) far[i] = far[32766 + i] = uint8_t(250 + i);
+    check_frame(far, 15, 40);
+    // A larger window allows them.
+    parse_outcome wide = check_frame(far, 16, 40);
+    found = false;
+    for (const item &it : wide.items) found |= it.length > 1 && it.offset_code == 32766 + 2;
+    EXPECT_TRUE(found);
+}
+
+TEST(Parser, SubRangesStartFromGivenRepeats) {
+    std::vector<uint8_t> frame = text_bytes(lzx::frame_size, 9);
+    lzx::parser p(15);
+    p.load_frame(frame.data(), uint32_t(frame.size()));
+    lzx::costs prices = start_prices();
+    uint32_t repeats[3] = {1, 1, 1};
+    const uint32_t cuts[] = {0, 1000, 1001, 9000, 20000, 32767, 32768};
+    for (size_t i = 0; i + 1 < std::size(cuts); i++) {
+        parse_outcome out;
+        check_parse(p, frame, cuts[i], cuts[i + 1], repeats, prices, 32765, &out);
+        std::memcpy(repeats, out.end_repeats, sizeof repeats);
+    }
+    // Repeats from the caller, including ones that reach before the frame start here.
+    const uint32_t odd[3] = {5000, 7, 3};
+    check_parse(p, frame, 100, 9000, odd, prices, 32765);
+    const uint32_t big[3] = {20000, 30000, 1};
+    check_parse(p, frame, 25000, 32768, big, prices, 32765);
+}
+
+TEST(Parser, RepeatedPassesUseNewPrices) {
+    // Short matches only (long ones are taken whatever the prices).
+    std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 10, 4);
+    lzx::parser p(15);
+    p.load_frame(frame.data(), uint32_t(frame.size()));
+    lzx::costs prices = start_prices();
+    parse_outcome first;
+    check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765, &first);
+    EXPECT_GT(first.price, 0u);
+    // Literals made free: the best parse is all literals.
+    for (uint32_t c = 0; c < 256; c++) prices.main[c] = 0;
+    parse_outcome out;
+    check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765, &out);
+    EXPECT_EQ(out.price, 0u);
+    // Aligned prices must be honoured too.
+    prices = start_prices();
+    prices.aligned_block = true;
+    check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765);
+}
+
+TEST(Parser, RandomizedSweep) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 40; round++) {
+        uint32_t size = 1 + rng() % lzx::frame_size;
+        std::vector<uint8_t> frame;
+        while (frame.size() < size) {
+            switch (rng() % 4) {
+            case 0: frame.push_back(uint8_t(rng())); break;
+            case 1: frame.insert(frame.end(), 1 + rng() % 300, uint8_t(rng() % 3)); break;
+            default:
+                if (!frame.empty()) {
+                    uint32_t d = 1 + rng() % frame.size();
+                    uint32_t n = 2 + rng() % 400;
+                    for (uint32_t i = 0; i < n; i++) frame.push_back(frame[frame.size() - d]);
+                }
+            }
+        }
+        frame.resize(size);
+        uint32_t bits = 15 + rng() % 3;
+        lzx::parser p(bits);
+        p.load_frame(frame.data(), size);
+        lzx::costs prices = start_prices(bits);
+        for (auto &m : prices.main) m = 1 + rng() % 16;
+        for (auto &l : prices.length) l = 1 + rng() % 16;
+        for (auto &a : prices.aligned) a = 1 + rng() % 7;
+        prices.aligned_block = rng() & 1;
+        uint32_t begin = rng() % size, end = begin + 1 + rng() % (size - begin);
+        uint32_t start[3] = {uint32_t(1 + rng() % 40000), uint32_t(1 + rng() % 50), 1};
+        SCOPED_TRACE("round " + std::to_string(round));
+        check_parse(p, frame, begin, end, start, prices, (1u << bits) - 3);
+        check_parse(p, frame, 0, size, fresh, prices, (1u << bits) - 3);
+    }
+}
+
+}  // namespace
