@@ -1,0 +1,91 @@
+// Runs that fail: status 255 and no .its file left, even one that existed.
+#include <sys/stat.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "its_check.h"
+#include "test_support.h"
+
+namespace {
+// Runs kelto on dir through the shell with limits set first; SIGXFSZ is
+// ignored so that writing past the file size limit fails with an error.
+process_result run_limited(const std::string &limits, const std::string &dir) {
+    std::string script = "trap '' XFSZ; " + limits + " || exit 99; exec \"$0\" \"$1\"";
+    return run_process({"/bin/sh", "-c", script, KELTO_BINARY, dir});
+}
+
+class failure_test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        in = work / "in";
+        its = in + ".its";
+    }
+    // An earlier output of the same name, which a failed run must remove.
+    void leave_old_output(void) { write_file(its, "an older container"); }
+
+    void expect_failed(const process_result &result, const std::string &message) {
+        EXPECT_EQ(result.status, 255) << result.output;
+        EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
+        EXPECT_FALSE(path_exists(its));
+    }
+
+    temp_dir work;
+    std::string in;
+    std::string its;
+};
+}  // namespace
+
+TEST_F(failure_test, OutputWriteErrorRemovesTheOutput) {
+    write_file(in + "/small.txt", "a few bytes");
+    leave_old_output();
+    // Room for the headers but not for the first directory chunk.
+    expect_failed(run_limited("ulimit -f 4", in), "ERROR: Output file write error");
+}
+
+TEST_F(failure_test, TemporaryFileWriteErrorRemovesTheOutput) {
+    std::string noise(300000, '\0');
+    uint32_t state = 9;
+    for (char &byte : noise) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    write_file(in + "/noise.bin", noise);
+    leave_old_output();
+    expect_failed(run_limited("ulimit -f 64", in), "ERROR: Temporary file write error");
+}
+
+TEST_F(failure_test, TemporaryFileThatCannotBeCreatedRemovesTheOutput) {
+    write_file(in + "/a", "bytes");
+    leave_old_output();
+    // Descriptors 0-2 and the output use up the limit.
+    expect_failed(run_limited("ulimit -n 4", in), "ERROR: Could not open temporary output file");
+}
+
+TEST_F(failure_test, OutputThatCannotBeOpenedIsLeftAlone) {
+    write_file(in + "/a", "bytes");
+    ASSERT_EQ(mkdir(its.c_str(), 0755), 0);
+    process_result result = run_kelto({in});
+    EXPECT_EQ(result.status, 255);
+    EXPECT_NE(result.output.find("ERROR: Could not open output file " + its), std::string::npos) << result.output;
+    EXPECT_TRUE(path_exists(its));
+}
+
+TEST_F(failure_test, ArgumentsThatAreNotADirectoryCreateNothing) {
+    write_file(work / "project.hhp", "[OPTIONS]\n");
+    struct attempt {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    for (const attempt &a : {attempt{{}, "Usage: kelto"}, attempt{{in, in}, "Usage: kelto"},
+                             attempt{{work / "missing"}, "ERROR: Could not find the input dir or .hhp file"},
+                             attempt{{work / "project.hhp"}, "ERROR: CHM output has not yet been implemented"}}) {
+        process_result result = run_kelto(a.args);
+        EXPECT_EQ(result.status, 255) << result.output;
+        EXPECT_NE(result.output.find(a.message), std::string::npos) << result.output;
+    }
+    EXPECT_FALSE(path_exists(work / "missing.its"));
+    EXPECT_FALSE(path_exists(work / "project.hhp.its"));
+    EXPECT_EQ(read_file(work / "project.hhp"), "[OPTIONS]\n");
+}

@@ -1,0 +1,37 @@
+// Packing a tree with the kelto binary and reading the result back with
+// real readers: libmspack in-process and 7-Zip as a process.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One internal name the container should hold, and where.
+struct expected_entry {
+    std::string name;  // internal name: "/" + path below the input, "/" after directories
+    std::string path;  // the file or directory on disk
+    bool is_dir;
+    uint32_t section;
+    uint64_t offset;
+    uint64_t length;
+};
+
+// Every name the walk catalogues below root, in catalogue order, with the
+// section, offset and length the compression pass gives it.
+std::vector<expected_entry> expected_entries(const std::string &root);
+
+// Runs kelto on dir and expects a complete run; returns the .its path.
+std::string pack(const std::string &dir);
+
+// Finds every expected name through libmspack's fast_find, compares its
+// section, offset and length, extracts every file and compares the bytes;
+// also opens the whole directory and expects no unknown input names.
+void check_with_libmspack(const std::string &its, const std::vector<expected_entry> &entries);
+
+// Extracts everything with 7zz x into scratch and compares every file.
+void check_with_7zip(const std::string &its, const std::vector<expected_entry> &entries, const std::string &scratch);
+
+// Both readers on a freshly packed tree.
+void pack_and_check(const std::string &dir, const std::string &scratch);
+
+// A deterministic mix of text-like and noisy bytes.
+std::string sample_bytes(size_t length, uint32_t seed);

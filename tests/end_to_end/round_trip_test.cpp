@@ -1,0 +1,123 @@
+// Whole runs of the tool on small trees, read back by libmspack and 7-Zip.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "its_check.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+constexpr size_t frame = 32768;
+
+class round_trip_test : public ::testing::Test {
+  protected:
+    std::string input(void) { return work / "in"; }
+    temp_dir work;
+};
+}  // namespace
+
+TEST_F(round_trip_test, ExampleSite) {
+    fs::path site = fs::path(KELTO_SOURCE_DIR) / "examples/site";
+    if (!fs::is_directory(site)) GTEST_SKIP() << "examples/site is not there yet";
+    fs::copy(site, input(), fs::copy_options::recursive);
+    pack_and_check(input(), work.path());
+}
+
+TEST_F(round_trip_test, EmptyDirectory) {
+    fs::create_directory(input());
+    process_result result = run_kelto({input()});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("WARNING: The input directory was empty (no files added)\n"), std::string::npos);
+    check_with_libmspack(input() + ".its", expected_entries(input()));
+    check_with_7zip(input() + ".its", expected_entries(input()), work.path());
+}
+
+TEST_F(round_trip_test, OnlyEmptyFilesAndDirectories) {
+    write_file(input() + "/a", "");
+    write_file(input() + "/sub/b", "");
+    write_file(input() + "/sub/deeper/c", "");
+    fs::create_directories(input() + "/vacant");
+    pack_and_check(input(), work.path());
+}
+
+TEST_F(round_trip_test, FilesOnFrameBoundaries) {
+    // Each file ends just before, on or just after a frame boundary, so that
+    // the stream's frame ends fall inside files and between them.
+    const size_t sizes[] = {frame - 1, 1, frame, frame + 1, frame - 1, 2 * frame, 3 * frame + 1, 1};
+    for (size_t i = 0; i < std::size(sizes); i++)
+        write_file(input() + "/f" + std::to_string(i), sample_bytes(sizes[i], static_cast<uint32_t>(i)));
+    pack_and_check(input(), work.path());
+}
+
+TEST_F(round_trip_test, StreamOfWholeFrames) {
+    for (size_t frames : {1, 2, 3}) {
+        SCOPED_TRACE(frames);
+        std::string dir = work / ("whole" + std::to_string(frames));
+        write_file(dir + "/only", sample_bytes(frames * frame, static_cast<uint32_t>(frames)));
+        pack_and_check(dir, work.path());
+    }
+    std::string split = work / "split";
+    write_file(split + "/a", sample_bytes(frame / 2, 5));
+    write_file(split + "/b", sample_bytes(frame + frame / 2, 6));
+    pack_and_check(split, work.path());
+}
+
+TEST_F(round_trip_test, IncompressibleAndRepetitiveContent) {
+    std::string noise(5 * frame + 123, '\0');
+    uint32_t state = 1;
+    for (char &byte : noise) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    write_file(input() + "/noise.bin", noise);
+    write_file(input() + "/zeros.bin", std::string(4 * frame + 7, '\0'));
+    write_file(input() + "/text.htm", sample_bytes(3 * frame, 77));
+    pack_and_check(input(), work.path());
+}
+
+TEST_F(round_trip_test, Utf8NamesAndCaseOrder) {
+    write_file(input() + "/Zed.htm", "last by folded order");
+    write_file(input() + "/_x", "underscore");
+    write_file(input() + "/a-b", "dash");
+    write_file(input() + "/a.txt", "dot");
+    write_file(input() + "/a/x", "slash");
+    write_file(input() + "/a0", "digit");
+    write_file(input() + "/A_b", "capital");
+    write_file(input() + "/ünïcödé/ファイル.html", "日本語のテキスト");
+    write_file(input() + "/ünïcödé/Ωmega", sample_bytes(40000, 3));
+    write_file(input() + "/emoji-😀.txt", "smile");
+    pack_and_check(input(), work.path());
+}
+
+TEST_F(round_trip_test, NestingUpToTheNameLimit) {
+    // A chain of one-letter directories whose deepest file name is exactly
+    // 255 bytes, plus a file and a directory one byte past the limit.
+    std::string path;
+    while (path.size() + 2 + 2 <= 255) path += "/d";
+    std::string file = path + "/" + std::string(255 - path.size() - 1, 'f');
+    ASSERT_EQ(file.size(), 255u);
+    write_file(input() + file, "at the limit");
+    write_file(input() + path + "/" + std::string(255 - path.size(), 'g'), "past the limit");
+    write_file(input() + path + "/" + std::string(255 - path.size() - 1, 'h') + "/x", "under a long directory");
+    write_file(input() + "/top", sample_bytes(70000, 11));
+
+    std::vector<expected_entry> entries = expected_entries(input());
+    bool has_limit_file = false;
+    for (const expected_entry &entry : entries) {
+        EXPECT_LE(entry.name.size(), 255u);
+        has_limit_file |= entry.name == file;
+    }
+    EXPECT_TRUE(has_limit_file);
+
+    process_result result = run_kelto({input()});
+    ASSERT_EQ(result.status, 0) << result.output.substr(0, 4000);
+    EXPECT_NE(result.output.find("WARNING: The ITSF format does not support files"), std::string::npos);
+    EXPECT_NE(result.output.find("WARNING: The ITSF format does not support dirs"), std::string::npos);
+    check_with_libmspack(input() + ".its", entries);
+    check_with_7zip(input() + ".its", entries, work.path());
+}
