@@ -1,0 +1,171 @@
+#include <cstring>
+
+#include "catalogue/builtin_entries.h"
+#include "catalogue/entry_table.h"
+#include "catalogue_test_support.h"
+#include "run/settings.h"
+#include "run/shutdown.h"
+#include "test_support.h"
+
+namespace {
+// Sets the prefix to text (which must begin and end with "/").
+void set_prefix(const char *text) {
+    size_t length = strlen(text);
+    run.name_prefix.buffer = static_cast<char *>(realloc(run.name_prefix.buffer, length + 1));
+    memcpy(run.name_prefix.buffer, text, length + 1);
+    run.name_prefix.length = static_cast<uint32_t>(length);
+}
+
+void add_files(const std::vector<std::string> &names) {
+    for (const std::string &name : names) ASSERT_EQ(add_file_entry(name.c_str()), 0);
+}
+
+const std::vector<std::string> builtin_names = {
+    "::DataSpace/NameList",
+    "::DataSpace/Storage/MSCompressed/Content",
+    "::DataSpace/Storage/MSCompressed/ControlData",
+    "::DataSpace/Storage/MSCompressed/SpanInfo",
+    "::DataSpace/Storage/MSCompressed/Transform/List",
+    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/",
+    "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable",
+};
+}  // namespace
+
+TEST_F(CatalogueTest, SlotArrayGrowsAtTheTenthAndTwentiethAdd) {
+    start_prefix();
+    std::vector<uint64_t> capacity_after;
+    for (int i = 0; i < 21; i++) {
+        ASSERT_EQ(add_file_entry(("f" + std::to_string(i)).c_str()), 0);
+        capacity_after.push_back(run.entry_table.capacity);
+    }
+    EXPECT_EQ(capacity_after[0], 10u);
+    EXPECT_EQ(capacity_after[8], 10u);
+    EXPECT_EQ(capacity_after[9], 20u);
+    EXPECT_EQ(capacity_after[18], 20u);
+    EXPECT_EQ(capacity_after[19], 30u);
+    EXPECT_EQ(capacity_after[20], 30u);
+    EXPECT_EQ(run.entry_table.count, 21u);
+    // Static entries grow the same array.
+    ASSERT_EQ(add_static_entry(&namelist_entry), 0);
+    EXPECT_EQ(run.entry_table.count, 22u);
+}
+
+TEST_F(CatalogueTest, EntriesTakeTheirNamesFromThePrefix) {
+    start_prefix();
+    ASSERT_EQ(add_dir_entry(), 0);
+    set_prefix("/sub/");
+    ASSERT_EQ(add_dir_entry(), 0);
+    ASSERT_EQ(add_file_entry("f.txt"), 0);
+    settings.file_section = -2;
+    ASSERT_EQ(add_file_entry("g"), 0);
+
+    its_entry **slots = run.entry_table.entries;
+    EXPECT_STREQ(slots[0]->name, "/");
+    EXPECT_EQ(slots[0]->name_len, 1);
+    EXPECT_EQ(slots[0]->section, 0u);
+    EXPECT_EQ(slots[0]->is_static, 0);
+    EXPECT_STREQ(slots[1]->name, "/sub/");
+    EXPECT_EQ(slots[1]->name_len, 5);
+    EXPECT_STREQ(slots[2]->name, "/sub/f.txt");
+    EXPECT_EQ(slots[2]->name_len, 10);
+    EXPECT_EQ(slots[2]->section, 1u);
+    EXPECT_EQ(slots[2]->offset, 0u);
+    EXPECT_EQ(slots[2]->length, 0u);
+    EXPECT_EQ(slots[2]->source_path, nullptr);
+    // The section setting is signed and widened with its sign.
+    EXPECT_EQ(slots[3]->section, 0xFFFFFFFEu);
+    // The add routines read the prefix and leave it alone.
+    EXPECT_STREQ(run.name_prefix.buffer, "/sub/");
+}
+
+TEST_F(CatalogueTest, SortFoldsOnlyAsciiCapitals) {
+    start_prefix();
+    add_files({"Zed", "ab", "a0", "a.txt", "A_b", "_x", "a-b"});
+    set_prefix("/a/");
+    ASSERT_EQ(add_dir_entry(), 0);
+    add_files({"x"});
+    sort_entries();
+    std::vector<std::string> expected = {"/_x", "/a-b", "/a.txt", "/a/", "/a/x", "/a0", "/A_b", "/ab", "/Zed"};
+    EXPECT_EQ(table_names(), expected);
+}
+
+TEST_F(CatalogueTest, BytesAboveAsciiSortAfterLettersWithoutFolding) {
+    start_prefix();
+    // "É" in UTF-8 is C3 89, "é" C3 A9: no folding outside ASCII.
+    add_files({"\xc3\xa9t\xc3\xa9", "z", "\xc3\x89t\xc3\xa9", "Z1", "\x7f"});
+    sort_entries();
+    std::vector<std::string> expected = {"/z", "/Z1", "/\x7f", "/\xc3\x89t\xc3\xa9", "/\xc3\xa9t\xc3\xa9"};
+    EXPECT_EQ(table_names(), expected);
+}
+
+TEST_F(CatalogueTest, NamesEqualUnderFoldingSortByTheirBytes) {
+    // Whatever order the directory yields them in, the result is the same.
+    for (const std::vector<std::string> &order : {std::vector<std::string>{"readme", "README", "ReadMe"},
+                                                  std::vector<std::string>{"README", "ReadMe", "readme"}}) {
+        reset_run_for_test();
+        start_prefix();
+        add_files(order);
+        sort_entries();
+        std::vector<std::string> expected = {"/README", "/ReadMe", "/readme"};
+        EXPECT_EQ(table_names(), expected);
+    }
+    its_entry a{6, const_cast<char *>("/ABC_d"), 0, 0, 0, 0, nullptr};
+    its_entry b{6, const_cast<char *>("/abc_D"), 0, 0, 0, 0, nullptr};
+    its_entry c{4, const_cast<char *>("/abc"), 0, 0, 0, 0, nullptr};
+    EXPECT_EQ(compare_names(&a, &b), 0);
+    EXPECT_GT(compare_names(&a, &c), 0);
+    EXPECT_LT(compare_names(&c, &b), 0);
+}
+
+TEST_F(CatalogueTest, BuiltinEntriesFollowEveryInputName) {
+    ASSERT_EQ(derive_settings(), 0);
+    start_prefix();
+    ASSERT_EQ(add_dir_entry(), 0);
+    add_files({"\xff\xff", "~", "index.html"});
+    add_builtin_entries();
+    sort_entries();
+    std::vector<std::string> expected = {"/", "/index.html", "/~", "/\xff\xff"};
+    expected.insert(expected.end(), builtin_names.begin(), builtin_names.end());
+    EXPECT_EQ(table_names(), expected);
+    for (uint64_t i = 4; i < run.entry_table.count; i++) {
+        const its_entry *entry = run.entry_table.entries[i];
+        EXPECT_EQ(entry->is_static, 1);
+        EXPECT_EQ(entry->name_len, strlen(entry->name));
+        EXPECT_EQ(entry->section, 0u);
+    }
+}
+
+TEST_F(CatalogueTest, BuiltinEntriesFollowTheirSettings) {
+    struct {
+        uint8_t transform_list, directories;
+        std::vector<size_t> kept;  // indexes into builtin_names
+    } cases[] = {{1, 0, {0, 1, 2, 3, 4, 6}}, {0, 1, {0, 1, 2, 3, 5, 6}}, {0, 0, {0, 1, 2, 3, 6}}};
+    for (const auto &c : cases) {
+        reset_run_for_test();
+        settings.write_transform_list = c.transform_list;
+        settings.add_directories = c.directories;
+        ASSERT_EQ(derive_settings(), 0);
+        add_builtin_entries();
+        std::vector<std::string> expected;
+        for (size_t index : c.kept) expected.push_back(builtin_names[index]);
+        EXPECT_EQ(table_names(), expected);
+        uint32_t lowered = c.transform_list ? 0 : 38;
+        EXPECT_EQ(span_info_entry.offset, 98u - lowered);
+        EXPECT_EQ(control_data_entry.offset, 106u - lowered);
+        EXPECT_EQ(reset_table_entry.offset, 134u - lowered);
+    }
+}
+
+TEST_F(CatalogueTest, ReleaseFreesOwnedEntriesAndSkipsBuiltins) {
+    // Run under LeakSanitizer in the sanitizer build: a missed entry leaks,
+    // a freed built-in crashes.
+    start_prefix();
+    ASSERT_EQ(add_dir_entry(), 0);
+    ASSERT_EQ(add_file_entry_from("x", "sub/x"), 0);
+    add_builtin_entries();
+    sort_entries();
+    release_all();
+    EXPECT_EQ(run.entry_table.entries, nullptr);
+    EXPECT_EQ(run.name_prefix.buffer, nullptr);
+    EXPECT_STREQ(namelist_entry.name, "::DataSpace/NameList");
+}
