@@ -5,6 +5,16 @@
 #include "run/settings.h"
 #include "test_support.h"
 
+namespace {
+std::string derive_captured(int *result) {
+    fflush(stdout);
+    testing::internal::CaptureStdout();
+    *result = derive_settings();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+}  // namespace
+
 class SettingsTest : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
@@ -18,4 +28,59 @@ TEST_F(SettingsTest, DefaultsDeriveWindowAndSpacing) {
     EXPECT_EQ(span_info_entry.offset, 98u);
     EXPECT_EQ(control_data_entry.offset, 106u);
     EXPECT_EQ(reset_table_entry.offset, 134u);
+    EXPECT_EQ(transform_list_entry.offset, 60u);
+}
+
+TEST_F(SettingsTest, EveryValidWindowCodeGivesItsBits) {
+    const uint32_t codes[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40};
+    for (uint32_t i = 0; i < 7; i++) {
+        reset_run_for_test();
+        settings.window_size_code = codes[i];
+        settings.window_bits = 0;
+        int result;
+        EXPECT_EQ(derive_captured(&result), "");
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(settings.window_bits, 15 + i) << "code " << codes[i];
+    }
+}
+
+TEST_F(SettingsTest, InvalidWindowCodesAreRefusedWithTheCodeInHex) {
+    struct {
+        uint32_t code;
+        const char *shown;
+    } cases[] = {{0x0, "0x0"}, {0x3, "0x3"}, {0x80, "0x80"}, {0xffffffff, "0xffffffff"}, {0x41, "0x41"}};
+    for (const auto &c : cases) {
+        reset_run_for_test();
+        settings.window_size_code = c.code;
+        int result;
+        std::string output = derive_captured(&result);
+        EXPECT_EQ(result, -1);
+        EXPECT_EQ(output, std::string("ERROR: Invalid window size code: ") + c.shown +
+                              " (must be one of 1, 2, 4, 8, 0x10, 0x20 or 0x40)\n");
+        EXPECT_EQ(settings.window_bits, 15u);
+    }
+}
+
+TEST_F(SettingsTest, QuickrefSpacingKeepsItsLow16Bits) {
+    struct {
+        uint32_t density;
+        uint16_t spacing;
+    } cases[] = {{0, 2}, {1, 3}, {15, 32769}, {16, 1}, {31, 1}};
+    for (const auto &c : cases) {
+        reset_run_for_test();
+        settings.quickref_density = c.density;
+        ASSERT_EQ(derive_settings(), 0);
+        EXPECT_EQ(run.quickref_spacing, c.spacing) << "density " << c.density;
+    }
+}
+
+TEST_F(SettingsTest, NoTransformListLowersThreeOffsets) {
+    settings.write_transform_list = 0;
+    ASSERT_EQ(derive_settings(), 0);
+    EXPECT_EQ(span_info_entry.offset, 60u);
+    EXPECT_EQ(control_data_entry.offset, 68u);
+    EXPECT_EQ(reset_table_entry.offset, 96u);
+    EXPECT_EQ(namelist_entry.offset, 0u);
+    EXPECT_EQ(instance_data_entry.offset, 0u);
+    EXPECT_EQ(content_entry.offset, 0u);
 }

@@ -1,0 +1,158 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+// The tool run as a process: what it prints, its status, and what it leaves
+// on disk. Until compression and the container writer are wired in, a run
+// that gets as far as opening its output ends there and the exit handler
+// removes the unfinished file.
+
+namespace {
+const std::string usage =
+    "Usage: kelto [options] <dir> | <project.hhp>\n"
+    "Converts <dir> into an .its file\n"
+    "OR\n"
+    "Converts <project.hhp> into a .chm file (currently not implemented)\n"
+    "\n";
+
+std::vector<std::string> listing(const std::string &dir) {
+    std::vector<std::string> names;
+    for (const auto &item : std::filesystem::directory_iterator(dir)) names.push_back(item.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool reached_output(const process_result &result) { return result.status == 0 || result.status == 255; }
+}  // namespace
+
+TEST(CommandLine, WrongArgumentCountPrintsUsage) {
+    temp_dir work;
+    for (const std::vector<std::string> &args : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"},
+                                                 std::vector<std::string>{"a", "b", "c"}}) {
+        process_result result = run_kelto(args, work.path());
+        EXPECT_EQ(result.status, 255);
+        ASSERT_EQ(result.output.compare(0, usage.size(), usage), 0) << result.output;
+        std::string rest = result.output.substr(usage.size());
+        EXPECT_EQ(rest.compare(0, 10, "kelto 0.1\n"), 0) << rest;
+        EXPECT_NE(rest.find("free software"), std::string::npos);
+        EXPECT_NE(rest.find("NO WARRANTY"), std::string::npos);
+        EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 2);
+    }
+    EXPECT_TRUE(listing(work.path()).empty());
+}
+
+TEST(CommandLine, MissingPathAndRegularFileAreRefused) {
+    temp_dir work;
+    write_file(work / "project.hhp", "[OPTIONS]\n");
+    process_result missing = run_kelto({"nowhere"}, work.path());
+    EXPECT_EQ(missing.status, 255);
+    EXPECT_EQ(missing.output, "ERROR: Could not find the input dir or .hhp file\n");
+    // Something that looks like an option is a path like any other.
+    process_result option = run_kelto({"--help"}, work.path());
+    EXPECT_EQ(option.status, 255);
+    EXPECT_EQ(option.output, "ERROR: Could not find the input dir or .hhp file\n");
+
+    process_result file = run_kelto({"project.hhp"}, work.path());
+    EXPECT_EQ(file.status, 255);
+    EXPECT_EQ(file.output, "ERROR: CHM output has not yet been implemented (feel free to contribute)\n");
+    EXPECT_EQ(listing(work.path()), std::vector<std::string>{"project.hhp"});
+    EXPECT_EQ(read_file(work / "project.hhp"), "[OPTIONS]\n");
+}
+
+TEST(CommandLine, InvalidInputIsWarnedAndLeavesNoFileBehind) {
+    temp_dir work;
+    ASSERT_EQ(mkdir((work / "empty").c_str(), 0755), 0);
+    write_file(work / "site/index.html", "<p>hi</p>");
+    ASSERT_EQ(mkfifo((work / "site/fifo").c_str(), 0644), 0);
+
+    process_result empty = run_kelto({"empty"}, work.path());
+    ASSERT_TRUE(reached_output(empty));
+    EXPECT_NE(empty.output.find("WARNING: The input directory was empty (no files added)\n"), std::string::npos);
+
+    process_result site = run_kelto({"site"}, work.path());
+    ASSERT_TRUE(reached_output(site));
+    EXPECT_NE(site.output.find("WARNING: Not a regular file or directory: fifo (ignoring)\n"), std::string::npos);
+    EXPECT_EQ(site.output.find("empty"), std::string::npos);
+    if (site.status != 0) {
+        // An unfinished run leaves nothing behind.
+        EXPECT_EQ(listing(work.path()), (std::vector<std::string>{"empty", "site"}));
+    }
+}
+
+TEST(CommandLine, OutputIsNamedAfterTheDirectory) {
+    // The run opens its output as the last step before compression: a
+    // directory of that name in the way makes the open fail, and the message
+    // tells which name was built.
+    temp_dir work;
+    write_file(work / "d/page.html", "x");
+    struct {
+        std::string arg, output_name;
+    } cases[] = {
+        {"d", "d.its"},
+        {"d/", "d.its"},
+        {"d//", "d/.its"},
+        {"./d", "./d.its"},
+        {work / "d", work / "d.its"},
+    };
+    for (const auto &c : cases) {
+        std::string blocker = c.output_name[0] == '/' ? c.output_name : work / c.output_name;
+        ASSERT_EQ(mkdir(blocker.c_str(), 0755), 0) << blocker;
+        process_result result = run_kelto({c.arg}, work.path());
+        EXPECT_EQ(result.status, 255) << c.arg;
+        EXPECT_NE(result.output.find("ERROR: Could not open output file " + c.output_name + "\n"), std::string::npos)
+            << c.arg << ": " << result.output;
+        // The file that could not be opened is left alone.
+        EXPECT_TRUE(path_exists(blocker));
+        ASSERT_EQ(rmdir(blocker.c_str()), 0);
+    }
+}
+
+TEST(CommandLine, ExistingFileIsLeftAloneWhenOutputCannotBeOpened) {
+    temp_dir work;
+    write_file(work / "d/page.html", "x");
+    write_file(work / "d.its", "keep me");
+    ASSERT_EQ(chmod((work / "d.its").c_str(), 0444), 0);
+    process_result result;
+    if (geteuid() != 0) {
+        result = run_kelto({"d"}, work.path());
+    } else {
+        // A read-only file still opens for root: run the tool as nobody.
+        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
+        ASSERT_EQ(chmod(work.path().c_str(), 0755), 0);
+        result = run_process({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", KELTO_BINARY, "d"},
+                             work.path());
+    }
+    EXPECT_EQ(result.status, 255);
+    EXPECT_NE(result.output.find("ERROR: Could not open output file d.its\n"), std::string::npos) << result.output;
+    EXPECT_EQ(read_file(work / "d.its"), "keep me");
+}
+
+TEST(CommandLine, InputOf4GiBIsRefusedBeforeAnyOutput) {
+    temp_dir work;
+    ASSERT_EQ(mkdir((work / "big").c_str(), 0755), 0);
+    // Sparse files: two of 2 GiB reach 2^32 bytes exactly.
+    for (const char *name : {"big/one", "big/two"}) {
+        write_file(work / name, "");
+        ASSERT_EQ(truncate((work / name).c_str(), off_t{1} << 31), 0);
+    }
+    process_result result = run_kelto({"big"}, work.path());
+    EXPECT_EQ(result.status, 255);
+    EXPECT_NE(result.output.find("ERROR: The input files add up to 4294967296 bytes; an ITS file holds less than "
+                                 "4 GiB\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_FALSE(path_exists(work / "big.its"));
+
+    // One byte less passes the check.
+    ASSERT_EQ(truncate((work / "big/two").c_str(), (off_t{1} << 31) - 1), 0);
+    ASSERT_EQ(mkdir((work / "big.its").c_str(), 0755), 0);
+    process_result smaller = run_kelto({"big"}, work.path());
+    EXPECT_EQ(smaller.output.find("add up to"), std::string::npos);
+    EXPECT_NE(smaller.output.find("ERROR: Could not open output file big.its\n"), std::string::npos);
+}
