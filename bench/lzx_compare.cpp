@@ -64,7 +64,12 @@ std::vector<uint8_t> build_stream(const fs::path &root, size_t &file_count) {
         if (item.is_regular_file()) files.emplace_back("/" + fs::relative(item.path(), root).string(), item.path());
     }
     std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) { return catalogue_less(a.first, b.first); });
+    // Reserved exactly, so that the peak after loading is the stream itself
+    // and any growth after it belongs to the compressors.
+    uintmax_t total = 0;
+    for (const auto &file : files) total += fs::file_size(file.second);
     std::vector<uint8_t> stream;
+    stream.reserve(total);
     for (const auto &file : files) {
         std::ifstream in(file.second, std::ios::binary);
         stream.insert(stream.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
