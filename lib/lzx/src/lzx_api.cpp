@@ -1,1 +1,145 @@
-// placeholder
+// The C interface: pulls input in frames, compresses each frame on its own
+// and delivers it through the callbacks in stream order.
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "frame_compressor.h"
+#include "lzxcomp.h"
+
+struct lzx_data {
+    lzx_get_bytes_fn get_bytes;
+    void *get_bytes_context;
+    lzx_put_bytes_fn put_bytes;
+    void *put_bytes_context;
+    lzx_mark_frame_fn mark_frame;
+    void *mark_frame_context;
+
+    std::unique_ptr<lzx::frame_compressor> compressor;
+    std::vector<uint8_t> frame;   // input of the frame being filled
+    uint32_t frame_fill = 0;
+    std::vector<uint8_t> output;  // compressed bytes of one frame
+    uint64_t uncompressed_length = 0;
+    uint64_t compressed_length = 0;
+    uint64_t frames_done = 0;
+    bool output_failed = false;   // the delivered stream is broken
+    bool split_blocks = true;     // as last asked for
+};
+
+namespace {
+
+// Compresses the buffered frame, zero-padded, and delivers it.
+int flush_frame(lzx_data &h, bool split_blocks) {
+    if (h.frame_fill == 0) return 0;
+    std::memset(h.frame.data() + h.frame_fill, 0, lzx::frame_size - h.frame_fill);
+    h.frame_fill = 0;
+    h.output.clear();
+    h.compressor->compress(h.frame.data(), split_blocks, h.output);
+    // Frames are a few KB at most, far below int's range.
+    int size = static_cast<int>(h.output.size());
+    int taken = h.put_bytes(h.put_bytes_context, size, h.output.data());
+    if (taken > 0) h.compressed_length += static_cast<uint64_t>(taken > size ? size : taken);
+    if (taken != size) {
+        h.output_failed = true;
+        return -1;
+    }
+    h.frames_done++;
+    if (h.mark_frame)
+        h.mark_frame(h.mark_frame_context, static_cast<uint32_t>(h.frames_done * lzx::frame_size),
+                     static_cast<uint32_t>(h.compressed_length));
+    return 0;
+}
+
+int compress_input(lzx_data &h, int block_size, bool split_blocks) {
+    int remaining = block_size;
+    while (remaining > 0) {
+        int want = static_cast<int>(lzx::frame_size - h.frame_fill);
+        if (want > remaining) want = remaining;
+        int got = h.get_bytes(h.get_bytes_context, want, h.frame.data() + h.frame_fill);
+        if (got < 0 || got > want) return -1;
+        h.frame_fill += static_cast<uint32_t>(got);
+        h.uncompressed_length += static_cast<uint64_t>(got);
+        remaining -= got;
+        if (h.frame_fill == lzx::frame_size || got < want) {
+            if (flush_frame(h, split_blocks) < 0) return -1;
+        }
+        if (got < want) break;  // the input has ended
+    }
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int lzx_init(lzx_data **handle, int window_bits, lzx_get_bytes_fn get_bytes, void *get_bytes_context,
+             lzx_at_eof_fn at_eof, lzx_put_bytes_fn put_bytes, void *put_bytes_context,
+             lzx_mark_frame_fn mark_frame, void *mark_frame_context) {
+    (void)at_eof;  // a short read already tells the end of the input
+    if (handle == nullptr) return 1;
+    *handle = nullptr;
+    if (window_bits < 15 || window_bits > 21 || get_bytes == nullptr || put_bytes == nullptr) return 1;
+    try {
+        auto h = std::make_unique<lzx_data>();
+        h->get_bytes = get_bytes;
+        h->get_bytes_context = get_bytes_context;
+        h->put_bytes = put_bytes;
+        h->put_bytes_context = put_bytes_context;
+        h->mark_frame = mark_frame;
+        h->mark_frame_context = mark_frame_context;
+        h->compressor = std::make_unique<lzx::frame_compressor>(static_cast<uint32_t>(window_bits));
+        h->frame.resize(lzx::frame_size);
+        h->output.reserve(lzx::frame_size + 1024);
+        *handle = h.release();
+        return 0;
+    } catch (const std::bad_alloc &) {
+        return 1;
+    }
+}
+
+void lzx_reset(lzx_data *handle) {
+    // Every frame starts from a reset anyway; nothing to do.
+    (void)handle;
+}
+
+int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks) {
+    if (handle == nullptr || block_size <= 0 || handle->output_failed) return -1;
+    try {
+        handle->split_blocks = split_blocks != 0;
+        return compress_input(*handle, block_size, handle->split_blocks);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+}
+
+int lzx_finish(lzx_data *handle, lzx_results *results) {
+    if (handle == nullptr) return -1;
+    std::unique_ptr<lzx_data> h(handle);
+    int status = 0;
+    // A caller whose block sizes are not whole frames may leave a partial one.
+    if (!h->output_failed) {
+        try {
+            status = flush_frame(*h, h->split_blocks);
+        } catch (const std::bad_alloc &) {
+            status = -1;
+        }
+    }
+    // libmspack reads two bytes past a stream that ends exactly on a frame
+    // boundary and fails at the end of the file; 7-Zip accepts such a tail
+    // after the last frame.
+    if (!h->output_failed && h->uncompressed_length % lzx::frame_size == 0 && h->uncompressed_length > 0) {
+        uint8_t tail[2] = {0, 0};
+        int taken = h->put_bytes(h->put_bytes_context, 2, tail);
+        if (taken > 0) h->compressed_length += static_cast<uint64_t>(taken > 2 ? 2 : taken);
+        if (taken != 2) h->output_failed = true;
+    }
+    if (h->output_failed) status = -1;
+    if (results == nullptr) return -1;
+    results->compressed_length = h->compressed_length;
+    results->uncompressed_length = h->uncompressed_length;
+    return status;
+}
+
+}  // extern "C"

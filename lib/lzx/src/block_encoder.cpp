@@ -1,0 +1,140 @@
+#include "block_encoder.h"
+
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace lzx {
+
+namespace {
+
+constexpr uint32_t block_header_bits = 3 + 24;
+
+uint64_t tree_bits(const uint32_t *freqs, const uint8_t *lengths, uint32_t count) {
+    uint64_t bits = 0;
+    for (uint32_t s = 0; s < count; s++) bits += uint64_t(freqs[s]) * lengths[s];
+    return bits;
+}
+
+// Header, then zero bits to the word boundary (at least one), then R0..R2.
+uint64_t uncompressed_bits(uint32_t size, uint32_t bits_in_word) {
+    uint32_t after_header = (bits_in_word + block_header_bits) % 16;
+    uint32_t padding = 16 - after_header;
+    return block_header_bits + padding + 96 + 8ull * (size + (size & 1));
+}
+
+void write_tokens(const block_codes &codes, bool aligned, const item *items, size_t count, bit_writer &out) {
+    for (size_t i = 0; i < count; i++) {
+        const item &it = items[i];
+        if (it.length == 1) {
+            out.put(codes.main_codes[it.literal], codes.main_lengths[it.literal]);
+            continue;
+        }
+        match_symbols m = symbols_of(it);
+        out.put(codes.main_codes[m.main], codes.main_lengths[m.main]);
+        if (m.length >= 0) out.put(codes.length_codes[m.length], codes.length_lengths[m.length]);
+        uint32_t bits = footer_bits(m.slot);
+        if (aligned && bits >= 3) {
+            out.put(m.footer >> 3, bits - 3);
+            uint32_t low = m.footer & 7;
+            out.put(codes.aligned_codes[low], codes.aligned_lengths[low]);
+        } else if (bits) {
+            out.put(m.footer, bits);
+        }
+    }
+}
+
+}  // namespace
+
+void advance_repeats(const item *items, size_t count, uint32_t repeats[3]) {
+    for (size_t i = 0; i < count; i++) {
+        const item &it = items[i];
+        if (it.length == 1) continue;
+        if (it.offset_code >= num_repeat_offsets) {
+            repeats[2] = repeats[1];
+            repeats[1] = repeats[0];
+            repeats[0] = it.offset_code - 2;
+        } else if (it.offset_code != 0) {
+            std::swap(repeats[0], repeats[it.offset_code]);
+        }
+    }
+}
+
+block_encoder::block_encoder(uint32_t window_bits)
+    : main_symbols_(num_chars + 8 * position_slots_for(window_bits)) {
+    reset();
+}
+
+void block_encoder::reset() {
+    repeats_[0] = repeats_[1] = repeats_[2] = 1;
+    std::memset(previous_main_, 0, sizeof previous_main_);
+    std::memset(previous_length_, 0, sizeof previous_length_);
+}
+
+void block_encoder::plan(const item *items, size_t count, uint32_t size, uint32_t bits_in_word,
+                         block_plan &p) const {
+    clear_stats(p.stats);
+    add_items(items, count, p.stats);
+    build_block_codes(p.stats, main_symbols_, p.codes);
+    plan_length_segment(previous_main_, p.codes.main_lengths, num_chars, p.segments[0]);
+    plan_length_segment(previous_main_ + num_chars, p.codes.main_lengths + num_chars, main_symbols_ - num_chars,
+                        p.segments[1]);
+    plan_length_segment(previous_length_, p.codes.length_lengths, num_length_symbols, p.segments[2]);
+
+    uint64_t common = block_header_bits + p.segments[0].bits + p.segments[1].bits + p.segments[2].bits +
+                      tree_bits(p.stats.main, p.codes.main_lengths, main_symbols_) +
+                      tree_bits(p.stats.length, p.codes.length_lengths, num_length_symbols);
+    p.verbatim_bits = common + p.stats.verbatim_footer_bits;
+    // An aligned tree of all zero lengths is rejected by decoders.
+    p.aligned_bits = p.stats.aligned_footers == 0
+                         ? UINT64_MAX
+                         : common + 3 * num_aligned_symbols + p.stats.aligned_plain_bits +
+                               tree_bits(p.stats.aligned, p.codes.aligned_lengths, num_aligned_symbols);
+    p.uncompressed_bits = uncompressed_bits(size, bits_in_word);
+
+    p.best = block_type::verbatim;
+    p.best_bits = p.verbatim_bits;
+    if (p.aligned_bits < p.best_bits) {
+        p.best = block_type::aligned;
+        p.best_bits = p.aligned_bits;
+    }
+    if (p.uncompressed_bits < p.best_bits) {
+        p.best = block_type::uncompressed;
+        p.best_bits = p.uncompressed_bits;
+    }
+}
+
+void block_encoder::write(const block_plan &p, const item *items, size_t count, const uint8_t *data, uint32_t size,
+                          bit_writer &out) {
+    advance_repeats(items, count, repeats_);
+    out.put(static_cast<uint32_t>(p.best), 3);
+    out.put(size, 24);
+    if (p.best == block_type::uncompressed) {
+        // The decoder loads R0..R2 from here; give it the offsets the
+        // following blocks were parsed with.
+        out.put(0, 16 - out.bits_in_word());
+        for (uint32_t r : repeats_) {
+            uint8_t le[4] = {uint8_t(r), uint8_t(r >> 8), uint8_t(r >> 16), uint8_t(r >> 24)};
+            out.put_bytes(le, 4);
+        }
+        out.put_bytes(data, size);
+        const uint8_t pad = 0;
+        if (size & 1) out.put_bytes(&pad, 1);
+        return;
+    }
+    bool aligned = p.best == block_type::aligned;
+    if (aligned)
+        for (uint32_t s = 0; s < num_aligned_symbols; s++) out.put(p.codes.aligned_lengths[s], 3);
+    for (const length_segment &segment : p.segments) write_length_segment(segment, out);
+    write_tokens(p.codes, aligned, items, count, out);
+    std::memcpy(previous_main_, p.codes.main_lengths, main_symbols_);
+    std::memcpy(previous_length_, p.codes.length_lengths, num_length_symbols);
+}
+
+void block_encoder::encode(const item *items, size_t count, const uint8_t *data, uint32_t size, bit_writer &out) {
+    auto p = std::make_unique<block_plan>();
+    plan(items, count, size, out.bits_in_word(), *p);
+    write(*p, items, count, data, size, out);
+}
+
+}  // namespace lzx

@@ -1,0 +1,38 @@
+// Compresses one 32768-byte frame as an independent LZX stream. All state
+// lives in the instance, so frames can be compressed side by side.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "block_encoder.h"
+#include "parser.h"
+
+namespace lzx {
+
+class frame_compressor {
+  public:
+    explicit frame_compressor(uint32_t window_bits);
+    ~frame_compressor();
+    frame_compressor(const frame_compressor &) = delete;
+    frame_compressor &operator=(const frame_compressor &) = delete;
+
+    // Appends the stream for data[0..frame_size) to out, ending on a 16-bit
+    // boundary. split_blocks lets the frame be cut into several blocks.
+    void compress(const uint8_t *data, bool split_blocks, std::vector<uint8_t> &out);
+
+  private:
+    // Parses [begin, end) a few times, each time priced by the codes of the
+    // previous parse; leaves the last parse in items_.
+    void parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3]);
+
+    uint32_t window_bits_;
+    parser parser_;
+    block_encoder encoder_;
+    std::vector<item> items_;
+    std::unique_ptr<costs> prices_;
+    std::unique_ptr<block_stats> stats_;
+    std::unique_ptr<block_codes> codes_;
+};
+
+}  // namespace lzx

@@ -1,0 +1,125 @@
+#include "huffman.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lzx {
+
+namespace {
+
+// Moffat and Katajainen's in-place minimum-redundancy lengths. a[] holds the
+// weights in ascending order and receives the code lengths (a[0] longest).
+void minimum_redundancy_lengths(uint32_t *a, uint32_t n) {
+    a[0] += a[1];
+    uint32_t root = 0, leaf = 2;
+    for (uint32_t next = 1; next < n - 1; next++) {
+        if (leaf >= n || a[root] < a[leaf]) {
+            a[next] = a[root];
+            a[root++] = next;
+        } else {
+            a[next] = a[leaf++];
+        }
+        if (leaf >= n || (root < next && a[root] < a[leaf])) {
+            a[next] += a[root];
+            a[root++] = next;
+        } else {
+            a[next] += a[leaf++];
+        }
+    }
+    a[n - 2] = 0;
+    for (int32_t next = int32_t(n) - 3; next >= 0; next--) a[next] = a[a[next]] + 1;
+    int32_t avail = 1, used = 0, root_i = int32_t(n) - 2, next_i = int32_t(n) - 1;
+    uint32_t depth = 0;
+    while (avail > 0) {
+        while (root_i >= 0 && a[root_i] == depth) {
+            used++;
+            root_i--;
+        }
+        while (avail > used) {
+            a[next_i--] = depth;
+            avail--;
+        }
+        avail = 2 * used;
+        depth++;
+        used = 0;
+    }
+}
+
+// Brings the length counts under max_length while keeping the Kraft sum at 1.
+void limit_length_counts(uint32_t *count_of, uint32_t longest, uint32_t max_length) {
+    for (uint32_t len = longest; len > max_length; len--) {
+        count_of[max_length] += count_of[len];
+        count_of[len] = 0;
+    }
+    // Kraft sum in units of 2^-max_length.
+    uint64_t target = uint64_t(1) << max_length, total = 0;
+    for (uint32_t len = 1; len <= max_length; len++) total += uint64_t(count_of[len]) << (max_length - len);
+    // Too full: push the deepest leaves above the limit one level down.
+    while (total > target) {
+        uint32_t len = max_length - 1;
+        while (count_of[len] == 0) len--;
+        count_of[len]--;
+        count_of[len + 1]++;
+        total -= uint64_t(1) << (max_length - len - 1);
+    }
+    // Room left: lift the deepest leaves while they fit.
+    for (uint32_t len = max_length; len > 1 && total < target; len--) {
+        while (count_of[len] > 0 && total + (uint64_t(1) << (max_length - len)) <= target) {
+            count_of[len]--;
+            count_of[len - 1]++;
+            total += uint64_t(1) << (max_length - len);
+        }
+    }
+}
+
+}  // namespace
+
+void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_length, uint8_t *lengths) {
+    std::memset(lengths, 0, count);
+    // Used symbols sorted by weight, ties by symbol, packed as weight << 10 | symbol.
+    uint64_t sorted[max_huffman_symbols];
+    uint32_t used = 0;
+    for (uint32_t s = 0; s < count; s++)
+        if (freqs[s] != 0) sorted[used++] = (uint64_t(freqs[s]) << 10) | s;
+    if (used == 0) return;
+    if (used == 1) {
+        uint32_t s = uint32_t(sorted[0] & 1023);
+        lengths[s] = 1;
+        lengths[s == 0 ? 1 : 0] = 1;
+        return;
+    }
+    std::sort(sorted, sorted + used);
+    uint32_t work[max_huffman_symbols];
+    for (uint32_t i = 0; i < used; i++) {
+        uint64_t w = sorted[i] >> 10;
+        work[i] = w > 0xFFFFFFF ? 0xFFFFFFF : uint32_t(w);
+    }
+    minimum_redundancy_lengths(work, used);
+
+    uint32_t count_of[max_huffman_symbols + 1] = {};
+    uint32_t longest = 0;
+    for (uint32_t i = 0; i < used; i++) {
+        count_of[work[i]]++;
+        longest = std::max(longest, work[i]);
+    }
+    if (longest > max_length) limit_length_counts(count_of, longest, max_length);
+    // The rarest symbols take the longest codes.
+    uint32_t i = 0;
+    for (uint32_t len = std::min(longest, max_length); len >= 1; len--)
+        for (uint32_t k = 0; k < count_of[len]; k++) lengths[sorted[i++] & 1023] = uint8_t(len);
+}
+
+void build_canonical_codes(const uint8_t *lengths, uint32_t count, uint16_t *codes) {
+    uint32_t count_of[33] = {};
+    for (uint32_t s = 0; s < count; s++) count_of[lengths[s]]++;
+    count_of[0] = 0;
+    uint32_t next_code[33] = {};
+    uint32_t code = 0;
+    for (uint32_t len = 1; len <= 32; len++) {
+        code = (code + count_of[len - 1]) << 1;
+        next_code[len] = code;
+    }
+    for (uint32_t s = 0; s < count; s++) codes[s] = lengths[s] ? uint16_t(next_code[lengths[s]]++) : 0;
+}
+
+}  // namespace lzx

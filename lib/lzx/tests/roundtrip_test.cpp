@@ -1,0 +1,226 @@
+// Whole streams through the C interface, read back by libmspack and 7-Zip.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "its_wrapper.h"
+#include "lzxcomp.h"
+#include "sevenzip.h"
+#include "test_inputs.h"
+
+namespace {
+
+using namespace lzx_test;
+
+// Frame bookkeeping that the container relies on.
+void expect_consistent(const compressed_stream &s, size_t input_size) {
+    EXPECT_EQ(s.uncompressed_length, input_size);
+    EXPECT_EQ(s.compressed_length, s.bytes.size());
+    size_t frames = (input_size + 32767) / 32768;
+    ASSERT_EQ(s.frame_ends_compressed.size(), frames);
+    ASSERT_EQ(s.frame_ends_uncompressed.size(), frames);
+    uint32_t previous = 0;
+    for (size_t i = 0; i < frames; i++) {
+        EXPECT_EQ(s.frame_ends_uncompressed[i], (i + 1) * 32768);
+        EXPECT_GT(s.frame_ends_compressed[i], previous);
+        EXPECT_EQ(s.frame_ends_compressed[i] % 2, 0u);
+        previous = s.frame_ends_compressed[i];
+    }
+    // A stream of whole frames carries two bytes for the decoder to read ahead.
+    if (frames) {
+        EXPECT_EQ(previous + (input_size % 32768 == 0 ? 2 : 0), s.bytes.size());
+    }
+}
+
+void expect_round_trip(const std::vector<uint8_t> &input, const compress_options &options = {},
+                       bool with_7zip = true) {
+    compressed_stream s;
+    ASSERT_EQ(compress_buffer(input.data(), input.size(), options, s), 0);
+    expect_consistent(s, input.size());
+    std::vector<uint8_t> its = wrap_in_its(s), out;
+    std::string error;
+    ASSERT_TRUE(decode_with_mspack(its, out, error)) << error;
+    ASSERT_EQ(out.size(), input.size());
+    EXPECT_TRUE(out == input) << "libmspack output differs";
+    if (with_7zip) {
+        ASSERT_TRUE(decode_with_7zip(its, out, error)) << error;
+        ASSERT_EQ(out.size(), input.size());
+        EXPECT_TRUE(out == input) << "7-Zip output differs";
+    }
+}
+
+TEST(round_trip, empty_input_emits_nothing) {
+    compressed_stream s;
+    ASSERT_EQ(compress_buffer(nullptr, 0, {}, s), 0);
+    EXPECT_TRUE(s.bytes.empty());
+    EXPECT_TRUE(s.frame_ends_compressed.empty());
+    EXPECT_EQ(s.compressed_length, 0u);
+    EXPECT_EQ(s.uncompressed_length, 0u);
+}
+
+TEST(round_trip, sizes_around_a_frame) {
+    for (size_t size : {size_t(1), size_t(2), size_t(32767), size_t(32768), size_t(32769), size_t(65536 + 5)}) {
+        SCOPED_TRACE(size);
+        expect_round_trip(text_bytes(size, uint32_t(size)));
+    }
+}
+
+TEST(round_trip, whole_frames_of_every_kind) {
+    expect_round_trip(std::vector<uint8_t>(65536, 0));
+    expect_round_trip(random_bytes(65536, 12));
+    expect_round_trip(text_bytes(32768 * 3, 13));
+}
+
+TEST(round_trip, zeros_and_long_runs) {
+    expect_round_trip(std::vector<uint8_t>(100000, 0));
+    std::vector<uint8_t> runs;
+    for (int i = 0; i < 300; i++) runs.insert(runs.end(), size_t(1 + i * 7 % 600), uint8_t('a' + i % 5));
+    expect_round_trip(runs);
+}
+
+TEST(round_trip, random_bytes_stay_near_their_size) {
+    auto input = random_bytes(100000, 7);
+    compressed_stream s;
+    ASSERT_EQ(compress_buffer(input.data(), input.size(), {}, s), 0);
+    // Four frames; incompressible data goes out raw with a few bytes of framing.
+    EXPECT_LE(s.bytes.size(), 4 * (32768 + 32));
+    expect_round_trip(input);
+}
+
+TEST(round_trip, text_compresses) {
+    auto input = text_bytes(200000, 1);
+    compressed_stream s;
+    ASSERT_EQ(compress_buffer(input.data(), input.size(), {}, s), 0);
+    EXPECT_LT(s.bytes.size(), input.size() / 3);
+    expect_round_trip(input);
+}
+
+TEST(round_trip, far_matches_and_repeat_offsets) {
+    // A piece of the frame start again right at the end of the window.
+    auto input = random_bytes(32768, 3);
+    std::memcpy(&input[32765], &input[0], 3);
+    expect_round_trip(input);
+    // Two interleaved distances: the repeat offsets swap back and forth.
+    auto pattern = random_bytes(40000, 4);
+    for (size_t i = 3000; i < pattern.size(); i++) pattern[i] = pattern[i - (i % 50 < 25 ? 1000 : 2999)];
+    expect_round_trip(pattern);
+}
+
+TEST(round_trip, mixed_data_with_and_without_block_splits) {
+    std::vector<uint8_t> input = text_bytes(20000, 5);
+    auto noise = random_bytes(12000, 6);
+    input.insert(input.end(), noise.begin(), noise.end());
+    auto more = text_bytes(30000, 8);
+    input.insert(input.end(), more.begin(), more.end());
+    for (int flag : {0, 1}) {
+        SCOPED_TRACE(flag);
+        compress_options options;
+        options.split_blocks = flag;
+        expect_round_trip(input, options);
+    }
+}
+
+TEST(round_trip, every_window_size) {
+    auto input = text_bytes(80000, 9);
+    for (int bits = 15; bits <= 21; bits++) {
+        SCOPED_TRACE(bits);
+        compress_options options;
+        options.window_bits = bits;
+        expect_round_trip(input, options);
+    }
+}
+
+TEST(round_trip, odd_request_sizes) {
+    auto input = text_bytes(70001, 10);
+    for (int block : {1, 1000, 4097, 65535}) {
+        SCOPED_TRACE(block);
+        compress_options options;
+        options.block_size = block;
+        expect_round_trip(input, options, false);
+        // Stopping before any short read leaves the last frame to lzx_finish.
+        options.stop_when_consumed = true;
+        expect_round_trip(input, options, false);
+    }
+}
+
+TEST(round_trip, seeded_random_inputs) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 40; round++) {
+        size_t size = rng() % 3 == 0 ? rng() % 300 : rng() % 70000;
+        std::vector<uint8_t> input;
+        switch (rng() % 4) {
+        case 0: input = random_bytes(size, rng()); break;
+        case 1: input = text_bytes(size, rng()); break;
+        case 2:
+            // Small alphabet: short matches everywhere.
+            input = random_bytes(size, rng());
+            for (auto &b : input) b = uint8_t('a' + b % 3);
+            break;
+        default:
+            input = text_bytes(size, rng());
+            for (size_t i = 0; i < size; i += 1 + rng() % 64) input[i] = uint8_t(rng());
+        }
+        compress_options options;
+        options.split_blocks = int(rng() % 2);
+        options.window_bits = 15 + int(rng() % 7);
+        SCOPED_TRACE(round);
+        expect_round_trip(input, options, round % 10 == 0);
+    }
+}
+
+// Callbacks for the failure cases.
+int give_zeros(void *, int n, void *buf) {
+    std::memset(buf, 0, size_t(n));
+    return n;
+}
+int give_error(void *, int, void *) { return -1; }
+int give_too_much(void *, int n, void *) { return n + 1; }
+int take_all(void *, int n, void *) { return n; }
+int take_half(void *, int n, void *) { return n / 2; }
+int never_eof(void *) { return 0; }
+
+TEST(api_failures, bad_window_bits_are_refused) {
+    for (int bits : {-1, 0, 14, 22, 32}) {
+        lzx_data *h = reinterpret_cast<lzx_data *>(1);
+        EXPECT_NE(lzx_init(&h, bits, give_zeros, nullptr, never_eof, take_all, nullptr, nullptr, nullptr), 0);
+        EXPECT_EQ(h, nullptr);
+    }
+    EXPECT_NE(lzx_init(nullptr, 15, give_zeros, nullptr, never_eof, take_all, nullptr, nullptr, nullptr), 0);
+}
+
+TEST(api_failures, bad_arguments_give_negative_results) {
+    EXPECT_LT(lzx_compress_block(nullptr, 32768, 1), 0);
+    EXPECT_LT(lzx_finish(nullptr, nullptr), 0);
+    lzx_reset(nullptr);
+    lzx_data *h = nullptr;
+    ASSERT_EQ(lzx_init(&h, 15, give_zeros, nullptr, never_eof, take_all, nullptr, nullptr, nullptr), 0);
+    EXPECT_LT(lzx_compress_block(h, 0, 1), 0);
+    EXPECT_LT(lzx_compress_block(h, -5, 1), 0);
+    lzx_results r{};
+    EXPECT_EQ(lzx_finish(h, &r), 0);
+    EXPECT_EQ(r.uncompressed_length, 0u);
+}
+
+TEST(api_failures, failing_output_is_reported) {
+    lzx_data *h = nullptr;
+    ASSERT_EQ(lzx_init(&h, 15, give_zeros, nullptr, never_eof, take_half, nullptr, nullptr, nullptr), 0);
+    EXPECT_LT(lzx_compress_block(h, 32768, 1), 0);
+    EXPECT_LT(lzx_compress_block(h, 32768, 1), 0);
+    lzx_results r{};
+    EXPECT_LT(lzx_finish(h, &r), 0);
+}
+
+TEST(api_failures, bad_input_counts_are_reported) {
+    for (lzx_get_bytes_fn bad : {give_error, give_too_much}) {
+        lzx_data *h = nullptr;
+        ASSERT_EQ(lzx_init(&h, 16, bad, nullptr, never_eof, take_all, nullptr, nullptr, nullptr), 0);
+        EXPECT_LT(lzx_compress_block(h, 65536, 0), 0);
+        lzx_results r{};
+        EXPECT_EQ(lzx_finish(h, &r), 0);
+        EXPECT_EQ(r.uncompressed_length, 0u);
+        EXPECT_EQ(r.compressed_length, 0u);
+    }
+}
+
+}  // namespace
