@@ -95,7 +95,9 @@ bool add_to_chunk(uint32_t level, const its_entry *entry, uint32_t chunk_number)
     chunk_level &chunk = run.chunk_levels[level];
     if (chunk.entry_count == most_entries) return true;
 
-    uint32_t need = 1 + entry->name_len;
+    // Readers take the name length as an encint like the numbers after it,
+    // so a length of 128 or more takes two bytes.
+    uint32_t need = encint_size(entry->name_len) + entry->name_len;
     if (level == 0) {
         need += encint_size(entry->section) + encint_size(entry->offset) + encint_size(entry->length);
     } else {
@@ -118,7 +120,7 @@ bool add_to_chunk(uint32_t level, const its_entry *entry, uint32_t chunk_number)
     }
 
     uint8_t *at = chunk.write_pos;
-    *at++ = entry->name_len;
+    at += encint_put(at, entry->name_len);
     memcpy(at, entry->name, entry->name_len);
     at += entry->name_len;
     if (level == 0) {

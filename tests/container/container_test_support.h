@@ -116,7 +116,7 @@ inline parsed_chunk parse_chunk(const std::string &bytes, size_t at, uint32_t ch
     size_t pos = at + header;
     for (uint32_t i = 0; i < chunk.count; i++) {
         chunk.offsets.push_back(static_cast<uint32_t>(pos - at - header));
-        uint8_t len = static_cast<uint8_t>(bytes.at(pos++));
+        uint32_t len = decode_encint(bytes, pos);
         chunk.names.push_back(bytes.substr(pos, len));
         pos += len;
         if (chunk.leaf) {

@@ -150,8 +150,8 @@ TEST_F(DirectoryTest, SixthEntryTakesTheFirstQuickrefSlot) {
 // Fifteen 259-byte entries leave 185 free bytes: entry 15 fits on its own
 // but not with the slot it is due, so it begins the next leaf.
 TEST_F(DirectoryTest, DueSlotThatDoesNotFitMakesTheChunkFull) {
-    for (uint32_t i = 0; i < 15; i++) add_test_entry(numbered_name(i, 255), 1, 0, 0);
-    add_test_entry(numbered_name(15, 181), 1, 0, 0);
+    for (uint32_t i = 0; i < 15; i++) add_test_entry(numbered_name(i, 254), 1, 0, 0);
+    add_test_entry(numbered_name(15, 180), 1, 0, 0);
     dir_summary summary;
     std::string bytes = build(summary);
     expect_summary(summary, 2, 3, 1, 2);
@@ -165,8 +165,8 @@ TEST_F(DirectoryTest, DueSlotThatDoesNotFitMakesTheChunkFull) {
 // Sixteen 239-byte entries, three slots and one 244-byte entry fill the
 // data area to its last byte.
 TEST_F(DirectoryTest, EntryNeedingExactlyTheFreeBytesFits) {
-    for (uint32_t i = 0; i < 16; i++) add_test_entry(numbered_name(i, 235), 1, 0, 0);
-    add_test_entry(numbered_name(16, 240), 1, 0, 0);
+    for (uint32_t i = 0; i < 16; i++) add_test_entry(numbered_name(i, 234), 1, 0, 0);
+    add_test_entry(numbered_name(16, 239), 1, 0, 0);
     dir_summary summary;
     std::string bytes = build(summary);
     expect_summary(summary, 1, 1, 0, 0xFFFFFFFF);
@@ -182,13 +182,31 @@ TEST_F(DirectoryTest, EntryNeedingExactlyTheFreeBytesFits) {
     EXPECT_EQ(le16(bytes, 4094), 17);
 }
 
+// Name lengths of 128 and more are encints too, as readers expect: 200 is
+// stored as 81 48, not as the single byte C8.
 TEST_F(DirectoryTest, LongNameAndMultiByteEncints) {
     std::string name = numbered_name(7, 200);
     add_test_entry(name, 1, 1000, 200);
+    add_test_entry(numbered_name(8, 127), 1, 0, 0);
     dir_summary summary;
     std::string bytes = build(summary);
-    EXPECT_EQ(bytes.substr(20, 1 + 200 + 5), "\xC8" + name + "\x01\x87\x68\x81\x48");
-    EXPECT_EQ(le32(bytes, 4), 4096u - 20 - 206);
+    EXPECT_EQ(bytes.substr(20, 2 + 200 + 5), "\x81\x48" + name + "\x01\x87\x68\x81\x48");
+    EXPECT_EQ(bytes.substr(227, 1), "\x7F");
+    EXPECT_EQ(le32(bytes, 4), 4096u - 20 - 207 - 131);
+    check_directory(bytes, 0, summary, 4096, 5);
+}
+
+// The longest names, 255 bytes, fill a leaf with 15 entries of 260 bytes
+// and an index chunk with 15 entries of 258 or 259 bytes.
+TEST_F(DirectoryTest, LongestNamesPerChunk) {
+    add_numbered_entries(16, 255);
+    dir_summary summary;
+    std::string bytes = build(summary);
+    expect_summary(summary, 2, 3, 1, 2);
+    EXPECT_EQ(le16(bytes, 4094), 15);
+    EXPECT_EQ(le32(bytes, 4), 4096u - 20 - 15 * 260);
+    EXPECT_EQ(chunk(bytes, 2).substr(8, 2), "\x81\x7F");
+    check_directory(bytes, 0, summary, 4096, 5);
 }
 
 // 126 leaves fill the index chunk to its last entry: 126 entries, 25 slots.
