@@ -22,12 +22,12 @@ class ContainerTest : public ::testing::Test {
         reset_run_for_test();
     }
 
-    // n files of 100 bytes each, named in table order, then the built-in
+    // n files of file_size bytes each, named in table order, then the built-in
     // entries the settings ask for, in their sorted order.
-    void catalogue_files(uint32_t n, size_t name_length = 30) {
+    void catalogue_files(uint32_t n, size_t name_length = 30, uint32_t file_size = 100) {
         ASSERT_EQ(derive_settings(), 0);
-        for (uint32_t i = 0; i < n; i++) add_test_entry(numbered_name(i, name_length), 1, i * 100, 100);
-        uncompressed = static_cast<uint64_t>(n) * 100;
+        for (uint32_t i = 0; i < n; i++) add_test_entry(numbered_name(i, name_length), 1, i * file_size, file_size);
+        uncompressed = static_cast<uint64_t>(n) * file_size;
         add_static_test_entry(&namelist_entry);
         add_static_test_entry(&content_entry);
         add_static_test_entry(&control_data_entry);
