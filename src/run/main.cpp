@@ -34,7 +34,9 @@ int main(int argc, char **argv) {
     if (name_output() != 0) return -1;
     if (open_output() != 0) return -1;
 
-    // Compression and the container writer are not wired in yet: the exit
-    // handler removes the empty output, since remove_output_on_exit is on.
+    // Compression and the container writer are not wired in yet; they go
+    // here, then remove_output_on_exit goes off and temp_file and
+    // output_file are closed. Until then the exit handler removes the empty
+    // output, since remove_output_on_exit is still on.
     return 0;
 }

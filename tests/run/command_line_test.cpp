@@ -156,3 +156,23 @@ TEST(CommandLine, InputOf4GiBIsRefusedBeforeAnyOutput) {
     EXPECT_EQ(smaller.output.find("add up to"), std::string::npos);
     EXPECT_NE(smaller.output.find("ERROR: Could not open output file big.its\n"), std::string::npos);
 }
+
+TEST(CommandLine, UnreadableInputDirectoryIsTakenAsEmpty) {
+    temp_dir work;
+    write_file(work / "closed/page.html", "x");
+    ASSERT_EQ(chmod((work / "closed").c_str(), 0300), 0);
+    process_result result;
+    if (geteuid() != 0) {
+        result = run_kelto({"closed"}, work.path());
+    } else {
+        // Permission bits do not stop root: run the tool as nobody.
+        if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
+        ASSERT_EQ(chmod(work.path().c_str(), 0777), 0);
+        result = run_process({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", KELTO_BINARY,
+                              "closed"},
+                             work.path());
+    }
+    ASSERT_TRUE(reached_output(result)) << result.output;
+    EXPECT_EQ(result.output.find("WARNING: The input directory was empty (no files added)\n"), 0u) << result.output;
+    EXPECT_EQ(result.output.find("Could not open directory"), std::string::npos);
+}
