@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -227,10 +229,25 @@ TEST_F(CatalogueTest, PipesAndSocketsAreLeftOutWithoutBlocking) {
     ASSERT_TRUE(WIFEXITED(status)) << "the walk did not finish";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 
+    // A socket, and a device reached through a link.
+    int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string socket_path = root / "sock";
+    ASSERT_LT(socket_path.size(), sizeof address.sun_path);
+    strcpy(address.sun_path, socket_path.c_str());
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(symlink("/dev/null", (root / "null").c_str()), 0);
+
     start_prefix();
     std::string output;
     EXPECT_EQ(walk_captured(root.path(), &output), 1);
-    EXPECT_EQ(output, "WARNING: Not a regular file or directory: fifo (ignoring)\n");
+    close(sock);
+    EXPECT_NE(output.find("WARNING: Not a regular file or directory: fifo (ignoring)\n"), std::string::npos);
+    EXPECT_NE(output.find("WARNING: Not a regular file or directory: sock (ignoring)\n"), std::string::npos);
+    EXPECT_NE(output.find("WARNING: Not a regular file or directory: null (ignoring)\n"), std::string::npos);
+    EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 3);
     EXPECT_EQ(table_names(), std::vector<std::string>{"/page"});
 }
 
