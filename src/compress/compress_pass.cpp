@@ -22,6 +22,8 @@ void run_block_loop(void) {
         // A container built from part of the input would pass for the whole.
         if (lzx_compress_block(compressor, block_size, settings.lzx_block_flag) < 0) {
             close_input_dir();
+            // The compressor gives up when its output is refused; name the cause.
+            if (ferror(run.temp_file)) end_run("ERROR: Temporary file write error\n");
             end_run("ERROR: LZX compression failure\n");
         }
     }
