@@ -75,11 +75,16 @@ void block_encoder::plan(const item *items, size_t count, uint32_t size, uint32_
                          block_plan &p) const {
     clear_stats(p.stats);
     add_items(items, count, p.stats);
+    plan_from_stats(size, bits_in_word, p);
+}
+
+void block_encoder::plan_from_stats(uint32_t size, uint32_t bits_in_word, block_plan &p, bool quick) const {
+    int rounds = quick ? 1 : 3;
     build_block_codes(p.stats, main_symbols_, p.codes);
-    plan_length_segment(previous_main_, p.codes.main_lengths, num_chars, p.segments[0]);
+    plan_length_segment(previous_main_, p.codes.main_lengths, num_chars, p.segments[0], rounds);
     plan_length_segment(previous_main_ + num_chars, p.codes.main_lengths + num_chars, main_symbols_ - num_chars,
-                        p.segments[1]);
-    plan_length_segment(previous_length_, p.codes.length_lengths, num_length_symbols, p.segments[2]);
+                        p.segments[1], rounds);
+    plan_length_segment(previous_length_, p.codes.length_lengths, num_length_symbols, p.segments[2], rounds);
 
     uint64_t common = block_header_bits + p.segments[0].bits + p.segments[1].bits + p.segments[2].bits +
                       tree_bits(p.stats.main, p.codes.main_lengths, main_symbols_) +

@@ -34,6 +34,9 @@ class block_encoder {
     // Sizes the block of items covering `size` bytes, as written at the
     // current position of `out` (`bits_in_word` bits into a 16-bit word).
     void plan(const item *items, size_t count, uint32_t size, uint32_t bits_in_word, block_plan &plan) const;
+    // The same from counts already gathered in plan.stats; `quick` spends
+    // less effort on the code length segments (for estimates).
+    void plan_from_stats(uint32_t size, uint32_t bits_in_word, block_plan &plan, bool quick = false) const;
 
     // Writes the block as planned; data is its `size` bytes of input.
     void write(const block_plan &plan, const item *items, size_t count, const uint8_t *data, uint32_t size,

@@ -88,14 +88,14 @@ uint32_t segment_bits(const length_segment &segment, const uint8_t *pretree_leng
 }  // namespace
 
 void plan_length_segment(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count,
-                         length_segment &segment) {
+                         length_segment &segment, int rounds) {
     // Start from flat prices, then let the pretree built from each coding
     // price the next one; keep the smallest exact result.
     uint32_t price[pretree_symbols];
     for (uint32_t s = 0; s < pretree_symbols; s++) price[s] = 5;
     length_segment trial;
     segment.bits = UINT32_MAX;
-    for (int round = 0; round < 3; round++) {
+    for (int round = 0; round < rounds; round++) {
         cheapest_ops(previous, new_lengths, count, price, trial);
         uint32_t freqs[pretree_symbols];
         count_symbols(trial, freqs);

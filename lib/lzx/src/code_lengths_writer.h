@@ -29,9 +29,9 @@ struct length_segment {
 };
 
 // Finds a cheap run coding of new_lengths[0..count) against previous[0..count)
-// and the pretree that goes with it.
+// and the pretree that goes with it, refining the pretree up to `rounds` times.
 void plan_length_segment(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count,
-                         length_segment &segment);
+                         length_segment &segment, int rounds = 3);
 
 void write_length_segment(const length_segment &segment, bit_writer &out);
 

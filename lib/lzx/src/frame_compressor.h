@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "block_encoder.h"
+#include "block_splitter.h"
+#include "bit_writer.h"
 #include "parser.h"
 
 namespace lzx {
@@ -25,11 +27,17 @@ class frame_compressor {
     // Parses [begin, end) a few times, each time priced by the codes of the
     // previous parse; leaves the last parse in items_.
     void parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3]);
+    // Prices from the codes that items_ would get as one block.
+    void prices_from_items();
+    void write_split(const uint8_t *data, bit_writer &bits);
 
     uint32_t window_bits_;
     parser parser_;
     block_encoder encoder_;
+    block_splitter splitter_;
     std::vector<item> items_;
+    std::vector<item> block_items_;
+    std::vector<size_t> block_starts_;
     std::unique_ptr<costs> prices_;
     std::unique_ptr<block_stats> stats_;
     std::unique_ptr<block_codes> codes_;

@@ -121,6 +121,28 @@ TEST(round_trip, mixed_data_with_and_without_block_splits) {
     }
 }
 
+TEST(round_trip, splitting_pays_on_a_frame_of_two_kinds) {
+    // Text, then noise, then text again within each frame: one code for all
+    // of it is worse than a block per kind.
+    std::vector<uint8_t> input;
+    for (int frame = 0; frame < 2; frame++) {
+        auto text = text_bytes(12000, 20 + frame);
+        auto noise = random_bytes(8768, 30 + frame);
+        auto tail = text_bytes(12000, 40 + frame);
+        input.insert(input.end(), text.begin(), text.end());
+        input.insert(input.end(), noise.begin(), noise.end());
+        input.insert(input.end(), tail.begin(), tail.end());
+    }
+    compressed_stream whole, split;
+    compress_options options;
+    options.split_blocks = 0;
+    ASSERT_EQ(compress_buffer(input.data(), input.size(), options, whole), 0);
+    options.split_blocks = 1;
+    ASSERT_EQ(compress_buffer(input.data(), input.size(), options, split), 0);
+    EXPECT_LT(split.bytes.size(), whole.bytes.size());
+    expect_round_trip(input, options);
+}
+
 TEST(round_trip, every_window_size) {
     auto input = text_bytes(80000, 9);
     for (int bits = 15; bits <= 21; bits++) {
