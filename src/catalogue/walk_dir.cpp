@@ -32,9 +32,18 @@ struct walk_context {
     // elsewhere (a link loop revisits its ancestors on every turn), so those
     // are neither recorded nor reported: the loop ends at the name limit.
     std::set<dir_id> seen;
-    // With flattened names: the directories of the current descent, to stop
-    // a loop that no name limit would end.
+    // The directories of the current descent, and the names they were
+    // entered by: meeting one of them again closes a loop.
     std::vector<dir_id> ancestors;
+    std::vector<std::string> names;
+    // The entries (directory and name) of the first loop closed on the
+    // current descent. That loop is followed round until the name limit
+    // ends it; an entry that would close another loop is not entered, as a
+    // second loop would multiply the names at every level and the walk
+    // would never end. With flattened names no limit ends a loop, so none
+    // is followed.
+    bool in_loop;
+    std::vector<std::pair<dir_id, std::string>> cycle;
     // With flattened names: the real path below the input directory of the
     // directory being walked, "" or ending in "/".
     std::string real_path;
@@ -80,6 +89,29 @@ void restore_prefix(uint32_t length) {
     run.name_prefix.buffer[length] = '\0';
 }
 
+bool closes_loop(const walk_context &context, const dir_id &id) {
+    return std::find(context.ancestors.begin(), context.ancestors.end(), id) != context.ancestors.end();
+}
+
+// Whether name, in the directory being walked, is an entry of the loop
+// being followed.
+bool on_cycle(const walk_context &context, const char *name) {
+    for (const auto &step : context.cycle)
+        if (step.first == context.ancestors.back() && step.second == name) return true;
+    return false;
+}
+
+// Records the entries from the directory id, an ancestor, down to name,
+// the entry that leads back to it.
+void start_loop(walk_context &context, const dir_id &id, const char *name) {
+    size_t top = std::find(context.ancestors.begin(), context.ancestors.end(), id) - context.ancestors.begin();
+    context.cycle.clear();
+    for (size_t level = top + 1; level < context.ancestors.size(); level++)
+        context.cycle.emplace_back(context.ancestors[level - 1], context.names[level]);
+    context.cycle.emplace_back(context.ancestors.back(), name);
+    context.in_loop = true;
+}
+
 // Returns how much the subdirectory adds to its parent's count: 1 when it
 // was opened and its own entry (if wanted) was added, else 0. A directory
 // that can neither be added nor opened counts 0 as well, so that -1 keeps
@@ -94,15 +126,20 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
                shown_prefix(), name);
 
     bool flat = settings.flatten_names;
+    bool starts_loop = false;
+    if (closes_loop(context, id)) {
+        if (flat || (context.in_loop && !on_cycle(context, name))) {
+            printf("WARNING: Directory %s%s/ leads back to a directory above it (ignoring)\n",
+                   flat ? context.real_path.c_str() : shown_prefix(), name);
+            return 0;
+        }
+        starts_loop = !context.in_loop;
+    }
+
     uint32_t remembered = run.name_prefix.length;
     size_t remembered_real = context.real_path.size();
     bool entry_failed = false;
     if (flat) {
-        if (std::find(context.ancestors.begin(), context.ancestors.end(), id) != context.ancestors.end()) {
-            printf("WARNING: Directory %s%s/ leads back to a directory above it (ignoring)\n",
-                   context.real_path.c_str(), name);
-            return 0;
-        }
         context.real_path.append(name).append("/");
     } else {
         if (!extend_prefix(name)) return 0;
@@ -112,7 +149,12 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
         }
     }
 
+    if (starts_loop) start_loop(context, id, name);
     int nested = walk_at(context, dir_fd, name, through_link);
+    if (starts_loop) {
+        context.in_loop = false;
+        context.cycle.clear();
+    }
     if (nested < 0)
         printf("WARNING: Could not open directory %s (ignoring)\n",
                flat ? context.real_path.c_str() : shown_prefix());
@@ -175,9 +217,10 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
     }
     struct stat self;
     bool known = fstat(fd, &self) == 0;
-    dir_id id{self.st_dev, self.st_ino};
+    dir_id id = known ? dir_id{self.st_dev, self.st_ino} : dir_id{};
     if (known && !through_link) context.seen.insert(id);
-    if (known && settings.flatten_names) context.ancestors.push_back(id);
+    context.ancestors.push_back(id);
+    context.names.push_back(path);
 
     int count = 0;
     while (struct dirent *item = readdir(dir)) {
@@ -186,13 +229,14 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
         count += walk_entry(context, fd, name, through_link);
     }
 
-    if (known && settings.flatten_names) context.ancestors.pop_back();
+    context.ancestors.pop_back();
+    context.names.pop_back();
     closedir(dir);
     return count;
 }
 }  // namespace
 
 int walk_dir(const char *path) {
-    walk_context context;
+    walk_context context{};
     return walk_at(context, AT_FDCWD, path, false);
 }

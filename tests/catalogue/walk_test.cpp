@@ -192,6 +192,66 @@ TEST_F(CatalogueTest, LinkLoopEndsAtTheNameLimit) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
+TEST_F(CatalogueTest, SecondLoopOnADescentIsNotEntered) {
+    // Two links to "." would double the names at every level: 2^127 of
+    // them. One loop is followed round; the other is refused on its path.
+    temp_dir root;
+    write_file(root / "d/f", "");
+    ASSERT_EQ(symlink(".", (root / "d/x").c_str()), 0);
+    ASSERT_EQ(symlink(".", (root / "d/y").c_str()), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);
+        fclose(stdout);
+        start_prefix();
+        walk_dir((root / "d").c_str());
+        _exit(run.entry_table.count < 1000 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the walk did not finish";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    start_prefix();
+    std::string output;
+    walk_captured(root / "d", &output);
+    std::string xs = "/", ys = "/";
+    for (int level = 0; level < 127; level++) {
+        xs += "x/";
+        ys += "y/";
+        EXPECT_NE(find_entry(xs), nullptr) << xs;
+        EXPECT_NE(find_entry(ys), nullptr) << ys;
+        if (level < 126) {
+            EXPECT_NE(find_entry(xs + "f"), nullptr) << xs;
+        }
+    }
+    EXPECT_EQ(find_entry("/x/y/"), nullptr);
+    EXPECT_EQ(find_entry("/y/x/x/"), nullptr);
+    // 127 levels of x/ and of y/, and an f in all but the deepest two.
+    EXPECT_EQ(run.entry_table.count, 2u * 127u + 1u + 2u * 126u);
+    EXPECT_NE(output.find("WARNING: Directory x/y/ leads back to a directory above it (ignoring)\n"),
+              std::string::npos);
+    EXPECT_STREQ(run.name_prefix.buffer, "/");
+}
+
+TEST_F(CatalogueTest, LoopThroughTwoDirectoriesGoesRoundToTheLimit) {
+    temp_dir root;
+    write_file(root / "t/a/fa", "");
+    write_file(root / "t/b/fb", "");
+    ASSERT_EQ(symlink("../b", (root / "t/a/tob").c_str()), 0);
+    ASSERT_EQ(symlink("../a", (root / "t/b/toa").c_str()), 0);
+    start_prefix();
+    std::string output;
+    walk_captured(root / "t", &output);
+    // a -> b -> a -> ... is one loop, followed as far as names allow.
+    EXPECT_NE(find_entry("/a/tob/toa/tob/toa/fa"), nullptr);
+    EXPECT_NE(find_entry("/b/toa/tob/toa/tob/fb"), nullptr);
+    EXPECT_EQ(output.find("leads back"), std::string::npos);
+    EXPECT_NE(output.find("WARNING: The ITSF format does not support dirs with internal names longer than 255"),
+              std::string::npos);
+}
+
 TEST_F(CatalogueTest, HardLinkedFilesAreWarnedAndKept) {
     temp_dir root;
     write_file(root / "one", "shared");
