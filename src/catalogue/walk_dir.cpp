@@ -28,9 +28,9 @@ using dir_id = std::pair<dev_t, ino_t>;
 struct walk_context {
     // Directories reached by a path without symbolic links. Meeting one of
     // them again on another such path means a second hard link or a bind
-    // mount. Below a symbolic link every directory is a view of one reached
-    // elsewhere (a link loop revisits its ancestors on every turn), so those
-    // are neither recorded nor reported: the loop ends at the name limit.
+    // mount. Directories reached through a symbolic link are neither
+    // recorded nor reported: a link to a directory duplicates it by design,
+    // and a link loop would otherwise warn at every turn.
     std::set<dir_id> seen;
     // The directories of the current descent, and the names they were
     // entered by: meeting one of them again closes a loop.
