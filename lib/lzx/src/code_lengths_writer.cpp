@@ -34,7 +34,10 @@ void cheapest_ops(const uint8_t *previous, const uint8_t *lengths, uint32_t coun
         uint32_t cost = price[d] + best[i + 1];
         pretree_op op{d, 0, 0, 0};
         uint32_t step = 1;
-        for (uint32_t k = 4; k <= 19 && k <= zero_run[i]; k++) {
+        // Zero runs: each code takes as much of the run as it can; the DP
+        // at the following positions covers the other ways to cut it.
+        if (zero_run[i] >= 4) {
+            uint32_t k = zero_run[i] < 19 ? zero_run[i] : 19;
             uint32_t c = price[zeros_short] + 4 + best[i + k];
             if (c < cost) {
                 cost = c;
@@ -42,7 +45,8 @@ void cheapest_ops(const uint8_t *previous, const uint8_t *lengths, uint32_t coun
                 step = k;
             }
         }
-        for (uint32_t k = 20; k <= 51 && k <= zero_run[i]; k++) {
+        if (zero_run[i] >= 20) {
+            uint32_t k = zero_run[i] < 51 ? zero_run[i] : 51;
             uint32_t c = price[zeros_long] + 5 + best[i + k];
             if (c < cost) {
                 cost = c;
