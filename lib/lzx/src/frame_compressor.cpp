@@ -8,7 +8,7 @@ constexpr int parse_passes = 2;
 // Block splitting starts from pieces of this many bytes.
 constexpr uint32_t split_piece_size = 8192;
 // Re-parse every block of a split frame under its own code.
-constexpr bool reparse_blocks = false;
+constexpr bool reparse_blocks = true;
 
 // Whether routing the low footer bits through an aligned tree would pay.
 bool aligned_pays(const block_stats &stats, const block_codes &codes) {
