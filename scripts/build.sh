@@ -8,3 +8,4 @@ install_missing_packages "${BUILD_PACKAGES[@]}" 7zip
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELTO_TESTS=OFF
 cmake --build build-release --target kelto
 ./build-release/src/kelto examples/site
+7zz l examples/site.its

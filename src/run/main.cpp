@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "compress/compress_pass.h"
+#include "container/container_writer.h"
 #include "run/run_state.h"
 #include "run/run_steps.h"
 #include "run/settings.h"
@@ -34,9 +36,8 @@ int main(int argc, char **argv) {
     if (name_output() != 0) return -1;
     if (open_output() != 0) return -1;
 
-    // Compression and the container writer are not wired in yet; they go
-    // here, then remove_output_on_exit goes off and temp_file and
-    // output_file are closed. Until then the exit handler removes the empty
-    // output, since remove_output_on_exit is still on.
+    compress_content();
+    write_container();
+    finish_output();
     return 0;
 }

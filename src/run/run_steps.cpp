@@ -8,6 +8,7 @@
 #include "catalogue/builtin_entries.h"
 #include "catalogue/entry_table.h"
 #include "catalogue/walk_dir.h"
+#include "run/fatal.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -59,4 +60,19 @@ int open_output(void) {
     if (run.output_file) return 0;
     printf("ERROR: Could not open output file %s\n", run.output_path);
     return -1;
+}
+
+void finish_output(void) {
+    if (fflush(run.output_file) != 0 || ferror(run.output_file)) {
+        end_run("ERROR: Output file write error\n");
+    }
+    FILE *output = run.output_file;
+    run.output_file = nullptr;
+    if (fclose(output) != 0) {
+        remove(run.output_path);
+        end_run("ERROR: Output file write error\n");
+    }
+    settings.remove_output_on_exit = 0;
+    fclose(run.temp_file);
+    run.temp_file = nullptr;
 }

@@ -16,3 +16,8 @@ int name_output(void);
 
 // Opens run.output_path for writing into run.output_file.
 int open_output(void);
+
+// Marks the output complete and closes both files. The output's last
+// buffered bytes are written only by the close, so its result is checked:
+// a failure there ends the run with -1 and removes the output.
+void finish_output(void);
