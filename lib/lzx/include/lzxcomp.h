@@ -3,6 +3,14 @@
  * The caller drives the compressor block by block; the compressor pulls its
  * input and pushes its output through callbacks that run inside these calls,
  * on the caller's thread, in stream order.
+ *
+ * The input is cut into frames of 32768 bytes, each compressed as an
+ * independent stream (the decoder resets before every frame) that ends on a
+ * 16-bit boundary. A short read ends the input: the last frame is padded
+ * with zero bytes to a whole frame, since decoders always decode whole
+ * frames; the padding is never counted as input. When the input fills its
+ * last frame exactly, lzx_finish adds two zero bytes after it, which
+ * libmspack reads ahead at the end of the stream.
  */
 #ifndef LZXCOMP_H
 #define LZXCOMP_H
@@ -21,7 +29,8 @@ typedef int (*lzx_at_eof_fn)(void *context);
 /* Takes n compressed bytes; returns how many it took. */
 typedef int (*lzx_put_bytes_fn)(void *context, int n, void *buf);
 /* Called at the end of every frame with the uncompressed and compressed
- * stream positions of that end. */
+ * stream positions of that end (padding included), that is the start of the
+ * next frame: what a ResetTable lists. */
 typedef void (*lzx_mark_frame_fn)(void *context, uint32_t uncompressed_position,
                                   uint32_t compressed_position);
 
@@ -32,7 +41,8 @@ typedef struct lzx_results {
 
 typedef struct lzx_data lzx_data;
 
-/* window_bits 15..21. Returns 0 on success, nonzero on failure. */
+/* window_bits 15..21. Returns 0 on success, nonzero on failure (bad
+ * arguments, no memory). at_eof may be null: short reads tell the end. */
 int lzx_init(lzx_data **handle, int window_bits,
              lzx_get_bytes_fn get_bytes, void *get_bytes_context,
              lzx_at_eof_fn at_eof,
@@ -41,12 +51,17 @@ int lzx_init(lzx_data **handle, int window_bits,
 
 void lzx_reset(lzx_data *handle);
 
-/* Compresses up to block_size bytes of input. split_blocks nonzero lets the
- * compressor divide a frame into several blocks. Negative on failure. */
+/* Compresses up to block_size bytes of input, in as many frames as they
+ * fill; a frame left partly filled waits for the next call. A call that gets
+ * no input emits nothing. split_blocks nonzero lets the compressor divide a
+ * frame into several blocks where that is smaller. Negative on failure: bad
+ * arguments, get_bytes returning a negative or too large count, put_bytes
+ * taking fewer bytes than given (after which every call fails). */
 int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks);
 
-/* Flushes everything, fills results and releases the handle. Negative on
- * failure. */
+/* Compresses a partly filled frame, delivers everything, fills results
+ * (when given) and releases the handle. Negative when the delivered stream
+ * is incomplete (put_bytes failed) or results is null. */
 int lzx_finish(lzx_data *handle, lzx_results *results);
 
 #ifdef __cplusplus
