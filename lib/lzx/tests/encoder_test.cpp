@@ -8,6 +8,7 @@
 
 #include "bit_writer.h"
 #include "block_encoder.h"
+#include "code_lengths_writer.h"
 #include "huffman.h"
 #include "its_wrapper.h"
 #include "sevenzip.h"
@@ -196,6 +197,59 @@ TEST(block_encoder, picks_the_smallest_type) {
     frame_result r = encode_frame({{runs, 0}});
     EXPECT_EQ(r.types[0], block_type::verbatim);
     EXPECT_LT(r.stream.bytes.size(), 400u);
+}
+
+// Applies a segment's pretree ops to the previous lengths as a decoder does.
+std::vector<uint8_t> apply_segment(const length_segment &segment, std::vector<uint8_t> lengths) {
+    size_t at = 0;
+    for (uint32_t i = 0; i < segment.op_count; i++) {
+        const pretree_op &op = segment.ops[i];
+        if (op.symbol <= 16) {
+            lengths.at(at) = uint8_t((lengths.at(at) + 17 - op.symbol) % 17);
+            at++;
+        } else if (op.symbol == 17 || op.symbol == 18) {
+            uint32_t run = (op.symbol == 17 ? 4 : 20) + op.extra;
+            for (uint32_t k = 0; k < run; k++) lengths.at(at++) = 0;
+        } else {
+            // The run's value comes from the previous length of its first element.
+            uint8_t value = uint8_t((lengths.at(at) + 17 - op.run_symbol) % 17);
+            for (uint32_t k = 0; k < 4u + op.extra; k++) lengths.at(at++) = value;
+        }
+    }
+    EXPECT_EQ(at, lengths.size());
+    return lengths;
+}
+
+TEST(code_lengths_writer, segments_rebuild_the_lengths_with_every_run_code) {
+    // Long and short zero runs, runs of one value, scattered values.
+    std::vector<uint8_t> previous(300), wanted(300);
+    std::mt19937 rng(5);
+    for (size_t i = 0; i < 300; i++) {
+        previous[i] = uint8_t(rng() % 17);
+        if (i < 60) wanted[i] = 0;
+        else if (i < 70) wanted[i] = 0;
+        else if (i < 75) wanted[i] = 7;
+        else if (i < 80) wanted[i] = 9;
+        else wanted[i] = uint8_t(i % 11 == 0 ? 0 : rng() % 16 + 1);
+    }
+    auto segment = std::make_unique<length_segment>();
+    plan_length_segment(previous.data(), wanted.data(), 300, *segment);
+    EXPECT_EQ(apply_segment(*segment, previous), wanted);
+    bool used[20] = {};
+    for (uint32_t i = 0; i < segment->op_count; i++) used[segment->ops[i].symbol] = true;
+    EXPECT_TRUE(used[18]);
+    // Whatever it picked, its size is what it writes.
+    std::vector<uint8_t> out;
+    bit_writer bits(out);
+    write_length_segment(*segment, bits);
+    EXPECT_EQ(bits.bit_count(), segment->bits);
+    // Equal lengths over equal previous lengths: run code 19 pays.
+    std::vector<uint8_t> flat_previous(200, 3), flat(200, 5);
+    plan_length_segment(flat_previous.data(), flat.data(), 200, *segment);
+    EXPECT_EQ(apply_segment(*segment, flat_previous), flat);
+    bool any_19 = false;
+    for (uint32_t i = 0; i < segment->op_count; i++) any_19 |= segment->ops[i].symbol == 19;
+    EXPECT_TRUE(any_19);
 }
 
 // Kraft sum in units of 2^-limit.
