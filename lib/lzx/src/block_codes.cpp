@@ -31,12 +31,15 @@ void add_items(const item *items, size_t count, block_stats &stats) {
     }
 }
 
-void build_block_codes(const block_stats &stats, uint32_t main_symbols, block_codes &codes) {
+void build_block_lengths(const block_stats &stats, uint32_t main_symbols, block_codes &codes) {
     build_code_lengths(stats.main, main_symbols, main_max_code_length, codes.main_lengths);
-    build_canonical_codes(codes.main_lengths, main_symbols, codes.main_codes);
     build_code_lengths(stats.length, num_length_symbols, length_max_code_length, codes.length_lengths);
-    build_canonical_codes(codes.length_lengths, num_length_symbols, codes.length_codes);
     build_code_lengths(stats.aligned, num_aligned_symbols, aligned_max_code_length, codes.aligned_lengths);
+}
+
+void assign_block_codes(uint32_t main_symbols, block_codes &codes) {
+    build_canonical_codes(codes.main_lengths, main_symbols, codes.main_codes);
+    build_canonical_codes(codes.length_lengths, num_length_symbols, codes.length_codes);
     build_canonical_codes(codes.aligned_lengths, num_aligned_symbols, codes.aligned_codes);
 }
 

@@ -48,8 +48,11 @@ inline match_symbols symbols_of(const item &it) {
 void clear_stats(block_stats &stats);
 void add_items(const item *items, size_t count, block_stats &stats);
 
-// Trees for a block with these counts (main tree over main_symbols).
-void build_block_codes(const block_stats &stats, uint32_t main_symbols, block_codes &codes);
+// Code lengths of the trees for a block with these counts (main tree over
+// main_symbols); enough for sizes and prices.
+void build_block_lengths(const block_stats &stats, uint32_t main_symbols, block_codes &codes);
+// The canonical codes of those lengths, for writing.
+void assign_block_codes(uint32_t main_symbols, block_codes &codes);
 
 // Prices for the next parse: code lengths, and a guess for unused symbols.
 void prices_from_codes(const block_codes &codes, uint32_t main_symbols, bool aligned_block, costs &prices);

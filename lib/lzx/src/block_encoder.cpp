@@ -80,7 +80,7 @@ void block_encoder::plan(const item *items, size_t count, uint32_t size, uint32_
 
 void block_encoder::plan_from_stats(uint32_t size, uint32_t bits_in_word, block_plan &p, bool quick) const {
     int rounds = quick ? 1 : 3;
-    build_block_codes(p.stats, main_symbols_, p.codes);
+    build_block_lengths(p.stats, main_symbols_, p.codes);
     plan_length_segment(previous_main_, p.codes.main_lengths, num_chars, p.segments[0], rounds);
     plan_length_segment(previous_main_ + num_chars, p.codes.main_lengths + num_chars, main_symbols_ - num_chars,
                         p.segments[1], rounds);
@@ -109,7 +109,7 @@ void block_encoder::plan_from_stats(uint32_t size, uint32_t bits_in_word, block_
     }
 }
 
-void block_encoder::write(const block_plan &p, const item *items, size_t count, const uint8_t *data, uint32_t size,
+void block_encoder::write(block_plan &p, const item *items, size_t count, const uint8_t *data, uint32_t size,
                           bit_writer &out) {
     advance_repeats(items, count, repeats_);
     out.put(static_cast<uint32_t>(p.best), 3);
@@ -128,6 +128,7 @@ void block_encoder::write(const block_plan &p, const item *items, size_t count, 
         return;
     }
     bool aligned = p.best == block_type::aligned;
+    assign_block_codes(main_symbols_, p.codes);
     if (aligned)
         for (uint32_t s = 0; s < num_aligned_symbols; s++) out.put(p.codes.aligned_lengths[s], 3);
     for (const length_segment &segment : p.segments) write_length_segment(segment, out);

@@ -38,8 +38,9 @@ class block_encoder {
     // less effort on the code length segments (for estimates).
     void plan_from_stats(uint32_t size, uint32_t bits_in_word, block_plan &plan, bool quick = false) const;
 
-    // Writes the block as planned; data is its `size` bytes of input.
-    void write(const block_plan &plan, const item *items, size_t count, const uint8_t *data, uint32_t size,
+    // Writes the block as planned (giving the plan its codes); data is its
+    // `size` bytes of input.
+    void write(block_plan &plan, const item *items, size_t count, const uint8_t *data, uint32_t size,
                bit_writer &out);
 
     // Plans and writes in one go.

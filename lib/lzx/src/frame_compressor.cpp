@@ -45,7 +45,7 @@ void frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32
 void frame_compressor::prices_from_items() {
     clear_stats(*stats_);
     add_items(items_.data(), items_.size(), *stats_);
-    build_block_codes(*stats_, encoder_.main_symbols(), *codes_);
+    build_block_lengths(*stats_, encoder_.main_symbols(), *codes_);
     prices_from_codes(*codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
 }
 
@@ -62,7 +62,7 @@ void frame_compressor::write_split(const uint8_t *data, bit_writer &bits) {
             // The block's own code prices a fresh parse of its bytes.
             clear_stats(*stats_);
             add_items(first, count, *stats_);
-            build_block_codes(*stats_, encoder_.main_symbols(), *codes_);
+            build_block_lengths(*stats_, encoder_.main_symbols(), *codes_);
             prices_from_codes(*codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
             uint32_t end_repeats[3];
             parser_.parse(*prices_, position, position + size, encoder_.repeats(), block_items_, end_repeats);
