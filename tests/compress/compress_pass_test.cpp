@@ -48,8 +48,11 @@ class compress_pass_test : public compress_test {
         EXPECT_EQ(content_entry.offset, reset_table_entry.offset + reset_table_entry.length);
         EXPECT_EQ(content_entry.length, run.compress_results.compressed_length);
         for (uint64_t i = 1; i < resets; i++) EXPECT_LT(run.reset_table.values[i - 1], run.reset_table.values[i]);
+        // The last reset point ends the stream, but for the two bytes that
+        // follow an input of whole frames for readers that read ahead.
         if (resets > 0) {
-            EXPECT_EQ(run.reset_table.values[resets - 1], run.compress_results.compressed_length);
+            uint64_t tail = input_bytes % 32768 == 0 ? 2 : 0;
+            EXPECT_EQ(run.reset_table.values[resets - 1] + tail, run.compress_results.compressed_length);
         }
     }
 
