@@ -1,6 +1,7 @@
 #include "match_finder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "lzx_format.h"
 
@@ -21,6 +22,13 @@ inline uint32_t hash3(const uint8_t *p) {
 inline uint32_t hash4(const uint8_t *p) { return (load32(p) * 0x1E35A7BDu) >> (32 - hash4_bits); }
 
 inline uint32_t extend(const uint8_t *a, const uint8_t *b, uint32_t len, uint32_t limit) {
+    while (len + 8 <= limit) {
+        uint64_t x, y;
+        std::memcpy(&x, a + len, 8);
+        std::memcpy(&y, b + len, 8);
+        if (x != y) return len + uint32_t(__builtin_ctzll(x ^ y) >> 3);
+        len += 8;
+    }
     while (len < limit && a[len] == b[len]) len++;
     return len;
 }
@@ -34,9 +42,10 @@ inline void add_match(std::vector<match> &out, size_t first, uint32_t length, ui
 
 }  // namespace
 
-match_finder::match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth)
+match_finder::match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth, uint32_t skip_length)
     : max_distance_(std::min(max_distance, frame_size - 1)),
       nice_length_(std::clamp(nice_length, 4u, max_match)), max_depth_(std::max(max_depth, 1u)),
+      skip_length_(std::max(skip_length, 4u)),
       hash2_(size_t(1) << 16), hash3_(size_t(1) << hash3_bits), hash4_(size_t(1) << hash4_bits),
       children_(2 * size_t(frame_size)) {}
 
@@ -91,6 +100,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
     cache.matches.clear();
     cache.first.assign(size + 1, 0);
     uint32_t skip_until = 0;
+    uint16_t skip_distance = 0;
     for (uint32_t pos = 0; pos < size; pos++) {
         cache.first[pos] = uint32_t(cache.matches.size());
         const uint32_t remaining = size - pos;
@@ -98,6 +108,9 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         const uint8_t *in = data + pos;
         const bool record = pos >= skip_until;
         const size_t first = cache.matches.size();
+        // Inside a long match: its tail is the match here.
+        if (!record && skip_until - pos >= min_match)
+            cache.matches.push_back({uint16_t(skip_until - pos), skip_distance});
         const int32_t cutoff = int32_t(pos) - int32_t(max_distance_);
         uint32_t best = 1;
 
@@ -121,7 +134,10 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             }
         }
         best = advance(data, size, pos, best, record ? &cache.matches : nullptr, first);
-        if (record && best >= nice_length_) skip_until = pos + best;
+        if (record && best >= skip_length_ && cache.matches.size() > first) {
+            skip_until = pos + cache.matches.back().length;
+            skip_distance = cache.matches.back().distance;
+        }
     }
     cache.first[size] = uint32_t(cache.matches.size());
 }

@@ -14,7 +14,7 @@ struct match {
 // Matches of one frame, kept so that several parses with different prices
 // reuse them. Each position lists its matches by increasing length and
 // increasing distance: a match serves the lengths above the one before it.
-// Positions skipped inside a long match list none.
+// Positions skipped inside a long match list only its remainder.
 struct match_cache {
     std::vector<match> matches;
     std::vector<uint32_t> first;  // matches of position p: [first[p], first[p + 1])
@@ -25,13 +25,12 @@ struct match_cache {
 class match_finder {
   public:
     // Matches reach at most `max_distance` back. A match of `nice_length`
-    // ends the search, and the positions it covers are only inserted.
-    // `max_depth` bounds the tree nodes visited per position.
-    match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth);
+    // ends the search; `max_depth` bounds the tree nodes visited per
+    // position. The positions covered by a match of `skip_length` or more
+    // are only inserted, and list the rest of that match as their own.
+    match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth, uint32_t skip_length);
 
     void find_all(const uint8_t *data, uint32_t size, match_cache &cache);
-
-    uint32_t nice_length() const { return nice_length_; }
 
   private:
     // Inserts `pos` into its tree; appends its matches longer than `best`
@@ -43,6 +42,7 @@ class match_finder {
     uint32_t max_distance_;
     uint32_t nice_length_;
     uint32_t max_depth_;
+    uint32_t skip_length_;
     std::vector<int32_t> hash2_;
     std::vector<int32_t> hash3_;
     std::vector<int32_t> hash4_;
