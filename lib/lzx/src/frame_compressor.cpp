@@ -1,5 +1,7 @@
 #include "frame_compressor.h"
 
+#include <algorithm>
+
 namespace lzx {
 
 namespace {
@@ -26,7 +28,9 @@ frame_compressor::frame_compressor(uint32_t window_bits)
       encoder_(window_bits),
       prices_(std::make_unique<costs>()),
       stats_(std::make_unique<block_stats>()),
-      codes_(std::make_unique<block_codes>()) {
+      codes_(std::make_unique<block_codes>()),
+      plan_(std::make_unique<block_plan>()),
+      other_plan_(std::make_unique<block_plan>()) {
     items_.reserve(frame_size);
 }
 
@@ -38,13 +42,13 @@ void frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32
     for (int pass = 0; pass < parse_passes; pass++) {
         parser_.parse(*prices_, begin, end, start_repeats, items_, end_repeats);
         if (pass + 1 == parse_passes) break;
-        prices_from_items();
+        prices_from_items(items_.data(), items_.size());
     }
 }
 
-void frame_compressor::prices_from_items() {
+void frame_compressor::prices_from_items(const item *items, size_t count) {
     clear_stats(*stats_);
-    add_items(items_.data(), items_.size(), *stats_);
+    add_items(items, count, *stats_);
     build_block_lengths(*stats_, encoder_.main_symbols(), *codes_);
     prices_from_codes(*codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
 }
@@ -53,23 +57,33 @@ void frame_compressor::write_split(const uint8_t *data, bit_writer &bits) {
     splitter_.split(encoder_, items_.data(), items_.size(), split_piece_size, block_starts_);
     block_starts_.push_back(items_.size());
     uint32_t position = 0;
+    uint32_t frame_repeats[3] = {1, 1, 1};  // as the first parse had them
     for (size_t k = 0; k + 1 < block_starts_.size(); k++) {
         const item *first = items_.data() + block_starts_[k];
         size_t count = block_starts_[k + 1] - block_starts_[k];
         uint32_t size = 0;
         for (size_t i = 0; i < count; i++) size += first[i].length;
         if (reparse_blocks && block_starts_.size() > 2) {
-            // The block's own code prices a fresh parse of its bytes.
-            clear_stats(*stats_);
-            add_items(first, count, *stats_);
-            build_block_lengths(*stats_, encoder_.main_symbols(), *codes_);
-            prices_from_codes(*codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
+            // The block's own code prices a fresh parse of its bytes; keep
+            // whichever parse comes out smaller.
+            prices_from_items(first, count);
             uint32_t end_repeats[3];
             parser_.parse(*prices_, position, position + size, encoder_.repeats(), block_items_, end_repeats);
-            encoder_.encode(block_items_.data(), block_items_.size(), data + position, size, bits);
+            encoder_.plan(block_items_.data(), block_items_.size(), size, bits.bits_in_word(), *other_plan_);
+            // The first parse's items assume its own repeat offsets: usable
+            // only while the blocks written so far left the same ones.
+            bool first_parse_fits = std::equal(frame_repeats, frame_repeats + 3, encoder_.repeats());
+            if (first_parse_fits) encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
+            if (!first_parse_fits || other_plan_->best_bits < plan_->best_bits) {
+                encoder_.write(*other_plan_, block_items_.data(), block_items_.size(), data + position, size, bits);
+            } else {
+                encoder_.write(*plan_, first, count, data + position, size, bits);
+            }
         } else {
-            encoder_.encode(first, count, data + position, size, bits);
+            encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
+            encoder_.write(*plan_, first, count, data + position, size, bits);
         }
+        advance_repeats(first, count, frame_repeats);
         position += size;
     }
 }
@@ -83,7 +97,8 @@ void frame_compressor::compress(const uint8_t *data, bool split_blocks, std::vec
     if (split_blocks) {
         write_split(data, bits);
     } else {
-        encoder_.encode(items_.data(), items_.size(), data, frame_size, bits);
+        encoder_.plan(items_.data(), items_.size(), frame_size, bits.bits_in_word(), *plan_);
+        encoder_.write(*plan_, items_.data(), items_.size(), data, frame_size, bits);
     }
     bits.align();
 }

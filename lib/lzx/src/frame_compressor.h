@@ -27,8 +27,8 @@ class frame_compressor {
     // Parses [begin, end) a few times, each time priced by the codes of the
     // previous parse; leaves the last parse in items_.
     void parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3]);
-    // Prices from the codes that items_ would get as one block.
-    void prices_from_items();
+    // Prices from the codes that these items would get as one block.
+    void prices_from_items(const item *items, size_t count);
     void write_split(const uint8_t *data, bit_writer &bits);
 
     uint32_t window_bits_;
@@ -41,6 +41,8 @@ class frame_compressor {
     std::unique_ptr<costs> prices_;
     std::unique_ptr<block_stats> stats_;
     std::unique_ptr<block_codes> codes_;
+    std::unique_ptr<block_plan> plan_;
+    std::unique_ptr<block_plan> other_plan_;
 };
 
 }  // namespace lzx

@@ -171,13 +171,24 @@ TEST(round_trip, seeded_random_inputs) {
     for (int round = 0; round < 40; round++) {
         size_t size = rng() % 3 == 0 ? rng() % 300 : rng() % 70000;
         std::vector<uint8_t> input;
-        switch (rng() % 4) {
+        switch (rng() % 5) {
         case 0: input = random_bytes(size, rng()); break;
         case 1: input = text_bytes(size, rng()); break;
         case 2:
             // Small alphabet: short matches everywhere.
             input = random_bytes(size, rng());
             for (auto &b : input) b = uint8_t('a' + b % 3);
+            break;
+        case 3:
+            // Pieces of different kinds: frames that split into blocks.
+            while (input.size() < size) {
+                size_t piece = 2000 + rng() % 9000;
+                auto more = rng() % 2 ? text_bytes(piece, rng()) : random_bytes(piece, rng());
+                if (rng() % 3 == 0)
+                    for (auto &b : more) b = uint8_t(b % 4);
+                input.insert(input.end(), more.begin(), more.end());
+            }
+            input.resize(size);
             break;
         default:
             input = text_bytes(size, rng());
