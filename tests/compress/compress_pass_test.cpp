@@ -9,6 +9,7 @@
 #include "compress/compress_pass.h"
 #include "compress_fixture.h"
 #include "run/run_state.h"
+#include "run/run_steps.h"
 #include "run/settings.h"
 
 using ::testing::internal::CaptureStdout;
@@ -145,4 +146,33 @@ TEST_F(compress_pass_test, RefusedWindowEndsTheRun) {
             compress_content();
         },
         ::testing::ExitedWithCode(255), "ERROR: LZX initialization failed");
+}
+
+TEST_F(compress_pass_test, WalkedTreeIsFedInCatalogueOrder) {
+    write_file(tree / "b.htm", "bee");
+    write_file(tree / "A/z.htm", "zed");
+    write_file(tree / "a0", "a-zero");
+    path_text = tree.path();
+    run.input_path = path_text.data();
+    CaptureStdout();
+    ASSERT_EQ(catalogue_input(), 0);
+    compress_content();
+    printed = GetCapturedStdout();
+    // "/a/" sorts before "/a0" once capitals fold: "/" is below the digits.
+    EXPECT_EQ(printed, "Reading A/z.htm ... done\nReading a0 ... done\nReading b.htm ... done\n");
+    expect_consistent_results(12);
+}
+
+TEST_F(compress_pass_test, FlattenedNamesAreReadFromWhereTheyLie) {
+    settings.flatten_names = 1;
+    write_file(tree / "deep/down/inner.htm", "from below");
+    write_file(tree / "top.htm", "on top");
+    path_text = tree.path();
+    run.input_path = path_text.data();
+    CaptureStdout();
+    ASSERT_EQ(catalogue_input(), 0);
+    compress_content();
+    printed = GetCapturedStdout();
+    EXPECT_EQ(printed, "Reading inner.htm ... done\nReading top.htm ... done\n");
+    expect_consistent_results(16);
 }
