@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <string>
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include "its_check.h"
@@ -120,4 +121,30 @@ TEST_F(round_trip_test, NestingUpToTheNameLimit) {
     EXPECT_NE(result.output.find("WARNING: The ITSF format does not support dirs"), std::string::npos);
     check_with_libmspack(input() + ".its", entries);
     check_with_7zip(input() + ".its", entries, work.path());
+}
+
+// The checker itself must notice a container that disagrees with the input.
+TEST_F(round_trip_test, CheckerNoticesWrongBytesAndPlaces) {
+    write_file(input() + "/a.htm", sample_bytes(5000, 1));
+    write_file(input() + "/b.htm", sample_bytes(5000, 2));
+    std::vector<expected_entry> entries = expected_entries(input());
+    std::string its = pack(input());
+    write_file(input() + "/b.htm", sample_bytes(5000, 3));  // same length, other bytes
+    entries[1].offset += 1;                                  // "/a.htm" claimed one byte later
+
+    for (int reader = 0; reader < 2; reader++) {
+        ::testing::TestPartResultArray failures;
+        {
+            ::testing::ScopedFakeTestPartResultReporter intercept(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+            if (reader == 0) check_with_libmspack(its, entries);
+            else check_with_7zip(its, entries, work.path());
+        }
+        ASSERT_EQ(failures.size(), 1) << "reader " << reader;
+        std::string message = failures.GetTestPartResult(0).message();
+        EXPECT_NE(message.find("/b.htm: extracted bytes differ"), std::string::npos) << message;
+        if (reader == 0) {
+            EXPECT_NE(message.find("/a.htm: section 1 offset 0"), std::string::npos) << message;
+        }
+    }
 }
