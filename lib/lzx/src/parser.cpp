@@ -239,7 +239,9 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
 void parser::initial_costs(uint32_t window_bits, costs &prices) {
     uint32_t slots = position_slots_for(window_bits);
     for (uint32_t i = 0; i < max_main_symbols; i++) prices.main[i] = 16;
-    for (uint32_t c = 0; c < num_chars; c++) prices.main[c] = 8;
+    // Literals priced low at first: the first parse then keeps only the matches
+    // that clearly pay, which gives the next pass sounder statistics.
+    for (uint32_t c = 0; c < num_chars; c++) prices.main[c] = 6;
     for (uint32_t slot = 0; slot < slots; slot++) {
         for (uint32_t l = 0; l <= num_primary_lengths; l++) {
             // Near slots and short lengths are the common ones; repeats most of all.
