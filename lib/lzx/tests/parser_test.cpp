@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../src/match_finder.h"
 #include "../src/parser.h"
 
 namespace {
@@ -140,6 +141,63 @@ std::vector<uint8_t> text_bytes(size_t n, uint32_t seed) {
     while (s.size() < n) s += words[rng() % 12];
     s.resize(n);
     return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// Every cached match must be real, in bounds and ordered as the parser expects.
+void check_cache(const std::vector<uint8_t> &frame, const lzx::match_cache &cache, uint32_t max_distance) {
+    ASSERT_EQ(cache.first.size(), frame.size() + 1);
+    for (uint32_t pos = 0; pos < frame.size(); pos++) {
+        uint32_t previous_length = 0, previous_distance = 0;
+        for (uint32_t i = cache.first[pos]; i < cache.first[pos + 1]; i++) {
+            const lzx::match &m = cache.matches[i];
+            ASSERT_GE(m.length, 2u) << pos;
+            ASSERT_LE(m.length, 257u) << pos;
+            ASSERT_LE(pos + m.length, frame.size()) << pos;
+            ASSERT_GE(m.distance, 1u) << pos;
+            ASSERT_LE(m.distance, std::min(pos, max_distance)) << pos;
+            ASSERT_GT(m.length, previous_length) << pos;
+            ASSERT_GT(m.distance, previous_distance) << pos;
+            ASSERT_TRUE(std::equal(frame.begin() + pos, frame.begin() + pos + m.length,
+                                   frame.begin() + pos - m.distance))
+                << pos;
+            previous_length = m.length;
+            previous_distance = m.distance;
+        }
+    }
+}
+
+TEST(MatchFinder, MatchesAreRealOrderedAndInBounds) {
+    lzx::match_finder finder(32765, 257, 16, 128);
+    lzx::match_cache cache;
+    std::vector<uint8_t> text = text_bytes(lzx::frame_size, 20);
+    finder.find_all(text.data(), uint32_t(text.size()), cache);
+    check_cache(text, cache, 32765);
+    // The finder is reused frame after frame: nothing may leak across.
+    std::vector<uint8_t> runs(lzx::frame_size, 'x');
+    for (size_t i = 0; i < runs.size(); i += 1000) runs[i] = 'y';
+    finder.find_all(runs.data(), uint32_t(runs.size()), cache);
+    check_cache(runs, cache, 32765);
+    std::vector<uint8_t> small = random_bytes(100, 21, 3);
+    finder.find_all(small.data(), uint32_t(small.size()), cache);
+    check_cache(small, cache, 32765);
+}
+
+TEST(MatchFinder, FindsTheLongestMatchAndTheNearestShortOne) {
+    // A random block repeated far away, and a near copy of its first bytes.
+    std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 22);
+    std::copy(frame.begin() + 100, frame.begin() + 400, frame.begin() + 20000);
+    std::copy(frame.begin() + 100, frame.begin() + 110, frame.begin() + 19950);
+    lzx::match_finder finder(32765, 257, 16, 300);
+    lzx::match_cache cache;
+    finder.find_all(frame.data(), uint32_t(frame.size()), cache);
+    check_cache(frame, cache, 32765);
+    ASSERT_LT(cache.first[20000], cache.first[20001]);
+    const lzx::match &longest = cache.matches[cache.first[20001] - 1];
+    EXPECT_EQ(longest.length, 257u);
+    EXPECT_EQ(longest.distance, 19900u);
+    const lzx::match &nearest = cache.matches[cache.first[20000]];
+    EXPECT_EQ(nearest.distance, 50u);
+    EXPECT_EQ(nearest.length, 10u);
 }
 
 TEST(Parser, EmptyAndTinyFrames) {
