@@ -11,7 +11,8 @@ namespace {
 
 constexpr uint32_t hash3_bits = 14;
 constexpr uint32_t hash4_bits = 15;
-constexpr int32_t none = -1;
+// Positions fit 16 bits (a frame is 32 KiB), which halves the tables.
+constexpr uint16_t none = 0xFFFF;
 
 inline uint32_t load32(const uint8_t *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -54,19 +55,19 @@ uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32_t pos,
     const uint8_t *in = data + pos;
     const uint32_t limit = std::min(max_match, size - pos);
     const uint32_t nice = std::min(nice_length_, limit);
-    int32_t cur = hash4_[hash4(in)];
-    hash4_[hash4(in)] = int32_t(pos);
-    int32_t *pending_lt = &children_[2 * size_t(pos)];
-    int32_t *pending_gt = pending_lt + 1;
-    const int32_t cutoff = int32_t(pos) - int32_t(max_distance_);
+    const uint32_t h4 = hash4(in);
+    uint32_t cur = hash4_[h4];
+    hash4_[h4] = uint16_t(pos);
+    uint16_t *pending_lt = &children_[2 * size_t(pos)];
+    uint16_t *pending_gt = pending_lt + 1;
     uint32_t lt_len = 0, gt_len = 0, len = 0;
-    for (uint32_t depth = max_depth_; cur != none && cur >= cutoff && depth > 0; depth--) {
+    for (uint32_t depth = max_depth_; cur != none && pos - cur <= max_distance_ && depth > 0; depth--) {
         const uint8_t *candidate = data + cur;
         if (candidate[len] == in[len]) {
             len = extend(candidate, in, len + 1, limit);
             if (len > best) {
                 best = len;
-                if (out) add_match(*out, first, len, pos - uint32_t(cur));
+                if (out) add_match(*out, first, len, pos - cur);
             }
             if (len >= nice) {
                 // Equal as far as we look: take over its subtrees.
@@ -76,12 +77,12 @@ uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32_t pos,
             }
         }
         if (candidate[len] < in[len]) {
-            *pending_lt = cur;
+            *pending_lt = uint16_t(cur);
             pending_lt = &children_[2 * size_t(cur) + 1];
             cur = *pending_lt;
             lt_len = len;
         } else {
-            *pending_gt = cur;
+            *pending_gt = uint16_t(cur);
             pending_gt = &children_[2 * size_t(cur)];
             cur = *pending_gt;
             gt_len = len;
@@ -111,26 +112,25 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         // Inside a long match: its tail is the match here.
         if (!record && skip_until - pos >= min_match)
             cache.matches.push_back({uint16_t(skip_until - pos), skip_distance});
-        const int32_t cutoff = int32_t(pos) - int32_t(max_distance_);
         uint32_t best = 1;
 
         uint32_t h2 = uint32_t(in[0]) | uint32_t(in[1]) << 8;
-        int32_t cand2 = hash2_[h2];
-        hash2_[h2] = int32_t(pos);
-        if (record && cand2 != none && cand2 >= cutoff) {
+        uint32_t cand2 = hash2_[h2];
+        hash2_[h2] = uint16_t(pos);
+        if (record && cand2 != none && pos - cand2 <= max_distance_) {
             best = 2;
-            cache.matches.push_back({2, uint16_t(pos - uint32_t(cand2))});
+            cache.matches.push_back({2, uint16_t(pos - cand2)});
         }
         if (remaining < 4) continue;
 
         uint32_t h3 = hash3(in);
-        int32_t cand3 = hash3_[h3];
-        hash3_[h3] = int32_t(pos);
-        if (record && cand3 != none && cand3 >= cutoff) {
+        uint32_t cand3 = hash3_[h3];
+        hash3_[h3] = uint16_t(pos);
+        if (record && cand3 != none && pos - cand3 <= max_distance_) {
             uint32_t len = extend(data + cand3, in, 0, std::min(max_match, remaining));
             if (len >= 3) {
                 best = len;
-                add_match(cache.matches, first, len, pos - uint32_t(cand3));
+                add_match(cache.matches, first, len, pos - cand3);
             }
         }
         best = advance(data, size, pos, best, record ? &cache.matches : nullptr, first);

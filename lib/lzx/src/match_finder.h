@@ -43,10 +43,10 @@ class match_finder {
     uint32_t nice_length_;
     uint32_t max_depth_;
     uint32_t skip_length_;
-    std::vector<int32_t> hash2_;
-    std::vector<int32_t> hash3_;
-    std::vector<int32_t> hash4_;
-    std::vector<int32_t> children_;  // smaller and greater subtree of every position
+    std::vector<uint16_t> hash2_;
+    std::vector<uint16_t> hash3_;
+    std::vector<uint16_t> hash4_;
+    std::vector<uint16_t> children_;  // smaller and greater subtree of every position
 };
 
 }  // namespace lzx
