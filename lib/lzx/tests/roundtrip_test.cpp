@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "its_wrapper.h"
 #include "lzxcomp.h"
@@ -199,6 +200,26 @@ TEST(round_trip, seeded_random_inputs) {
         options.window_bits = 15 + int(rng() % 7);
         SCOPED_TRACE(round);
         expect_round_trip(input, options, round % 10 == 0);
+    }
+}
+
+TEST(round_trip, compressors_side_by_side_match_one_alone) {
+    // Compressors share no state: the same input gives the same stream
+    // whether or not another compressor runs at the same time.
+    std::vector<std::vector<uint8_t>> inputs = {text_bytes(70000, 50), text_bytes(70000, 51),
+                                                random_bytes(40000, 52), text_bytes(50000, 53)};
+    std::vector<compressed_stream> alone(inputs.size()), together(inputs.size());
+    for (size_t i = 0; i < inputs.size(); i++)
+        ASSERT_EQ(compress_buffer(inputs[i].data(), inputs[i].size(), {}, alone[i]), 0);
+    std::vector<std::thread> threads;
+    std::vector<int> status(inputs.size(), -1);
+    for (size_t i = 0; i < inputs.size(); i++)
+        threads.emplace_back(
+            [&, i] { status[i] = compress_buffer(inputs[i].data(), inputs[i].size(), {}, together[i]); });
+    for (auto &t : threads) t.join();
+    for (size_t i = 0; i < inputs.size(); i++) {
+        EXPECT_EQ(status[i], 0);
+        EXPECT_TRUE(together[i].bytes == alone[i].bytes) << "input " << i;
     }
 }
 
