@@ -1,7 +1,6 @@
 // The C interface: pulls input in frames, compresses each frame on its own
 // and delivers it through the callbacks in stream order.
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -37,7 +36,7 @@ int flush_frame(lzx_data &h, bool split_blocks) {
     h.frame_fill = 0;
     h.output.clear();
     h.compressor->compress(h.frame.data(), split_blocks, h.output);
-    // Frames are a few KB at most, far below int's range.
+    // A frame compresses to a little over 32 KB at most.
     int size = static_cast<int>(h.output.size());
     int taken = h.put_bytes(h.put_bytes_context, size, h.output.data());
     if (taken > 0) h.compressed_length += static_cast<uint64_t>(taken > size ? size : taken);
