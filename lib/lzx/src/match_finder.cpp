@@ -13,12 +13,15 @@ constexpr uint32_t hash3_bits = 14;
 constexpr uint32_t hash4_bits = 15;
 // Positions fit 16 bits (a frame is 32 KiB), which halves the tables.
 constexpr uint16_t none = 0xFFFF;
+// A 2-byte match only pays when its offset is short.
+constexpr uint32_t max_short_distance = 64;
 
 inline uint32_t load32(const uint8_t *p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 inline uint32_t hash3(const uint8_t *p) {
-    return ((load32(p) & 0xFFFFFF) * 0x9E3779B1u) >> (32 - hash3_bits);
+    uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    return (v * 0x9E3779B1u) >> (32 - hash3_bits);
 }
 inline uint32_t hash4(const uint8_t *p) { return (load32(p) * 0x1E35A7BDu) >> (32 - hash4_bits); }
 
@@ -117,11 +120,11 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         uint32_t h2 = uint32_t(in[0]) | uint32_t(in[1]) << 8;
         uint32_t cand2 = hash2_[h2];
         hash2_[h2] = uint16_t(pos);
-        if (record && cand2 != none && pos - cand2 <= max_distance_) {
+        if (record && cand2 != none && pos - cand2 <= max_short_distance) {
             best = 2;
             cache.matches.push_back({2, uint16_t(pos - cand2)});
         }
-        if (remaining < 4) continue;
+        if (remaining < 3) continue;
 
         uint32_t h3 = hash3(in);
         uint32_t cand3 = hash3_[h3];
@@ -133,6 +136,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
                 add_match(cache.matches, first, len, pos - cand3);
             }
         }
+        if (remaining < 4) continue;
         best = advance(data, size, pos, best, record ? &cache.matches : nullptr, first);
         if (record && best >= skip_length_ && cache.matches.size() > first) {
             skip_until = pos + cache.matches.back().length;

@@ -16,12 +16,14 @@ constexpr uint32_t take_whole_length = 128;
 constexpr uint32_t search_depth = 16;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
 
-// The cheapest known way into a position: its last item.
+// The cheapest known way into a position: its last item. Kept small, as
+// the parse sweeps all of them: within a frame offsets fit 16 bits, and a
+// larger repeat offset (from the caller) is unusable, so it is clamped.
 struct path_node {
     uint32_t cost;
-    uint32_t offset_code;  // when the item is a match
-    uint32_t length;       // 1 for a literal
-    uint32_t repeats[3];   // in force here; set when the node is processed
+    uint16_t length;        // 1 for a literal
+    uint16_t offset_code;   // when the item is a match
+    uint16_t repeats[3];    // in force here; set when the node is processed
 };
 
 inline uint32_t match_length(const uint8_t *a, const uint8_t *b, uint32_t limit) {
@@ -37,9 +39,10 @@ inline uint32_t match_length(const uint8_t *a, const uint8_t *b, uint32_t limit)
     return len;
 }
 
-inline void repeats_after(const uint32_t in[3], uint32_t offset_code, uint32_t out[3]) {
+template <typename T>
+inline void repeats_after(const T in[3], uint32_t offset_code, T out[3]) {
     if (offset_code >= num_repeat_offsets) {
-        out[0] = offset_code - 2;
+        out[0] = T(offset_code - 2);
         out[1] = in[0];
         out[2] = in[1];
         return;
@@ -117,21 +120,21 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
     for (uint32_t i = 0; i <= count; i++) nodes[i].cost = infinite_cost;
     nodes[0].cost = 0;
     nodes[0].length = 0;
-    std::memcpy(nodes[0].repeats, start_repeats, sizeof nodes[0].repeats);
+    for (uint32_t k = 0; k < num_repeat_offsets; k++) nodes[0].repeats[k] = uint16_t(std::min(start_repeats[k], 0xFFFFu));
 
     auto relax = [nodes](uint32_t to, uint32_t cost, uint32_t length, uint32_t offset_code) {
         path_node &n = nodes[to];
         if (cost < n.cost) {
             n.cost = cost;
-            n.offset_code = offset_code;
-            n.length = length;
+            n.offset_code = uint16_t(offset_code);
+            n.length = uint16_t(length);
         }
     };
 
     for (uint32_t i = 0; i < count;) {
         path_node &here = nodes[i];
         if (i > 0) {
-            const uint32_t *before = nodes[i - here.length].repeats;
+            const uint16_t *before = nodes[i - here.length].repeats;
             if (here.length == 1)
                 std::memcpy(here.repeats, before, sizeof here.repeats);
             else
@@ -140,7 +143,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         const uint32_t pos = begin + i;
         const uint32_t limit = std::min(max_match, end - pos);
         const uint32_t base = here.cost;
-        const uint32_t *reps = here.repeats;
+        const uint16_t *reps = here.repeats;
         const uint8_t *in = data + pos;
 
         relax(i + 1, base + prices.main[in[0]], 1, 0);

@@ -246,23 +246,39 @@ TEST(Parser, PeriodicDataUsesRepeatOffsets) {
 }
 
 TEST(Parser, LargestDistanceIsWindowMinusThree) {
-    // The same three random bytes at the start and 32765 bytes further on;
-    // expensive literals make the match pay.
+    // A random block repeated 32700 bytes on is found; expensive literals
+    // make every match pay.
     std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 7, 200);
-    for (uint32_t i = 0; i < 3; i++) frame[i] = frame[32765 + i] = uint8_t(250 + i);
+    std::copy(frame.begin(), frame.begin() + 60, frame.begin() + 32700);
     parse_outcome out = check_frame(frame, 15, 40);
     bool found = false;
-    for (const item &it : out.items) found |= it.length > 1 && it.offset_code == 32765 + 2;
+    for (const item &it : out.items) found |= it.length > 1 && it.offset_code == 32700 + 2;
     EXPECT_TRUE(found);
-    // A match of 32766 or 32767 back must not be used with the 32 KiB window.
+    // Exactly 32765 back, as a repeat offset left by an earlier block.
+    for (uint32_t i = 0; i < 3; i++) frame[i] = frame[32765 + i] = uint8_t(250 + i);
+    lzx::parser p(15);
+    p.load_frame(frame.data(), lzx::frame_size);
+    lzx::costs prices = start_prices();
+    for (uint32_t c = 0; c < 256; c++) prices.main[c] = 40;
+    const uint32_t far_repeats[3] = {5, 32765, 7};
+    parse_outcome tail;
+    check_parse(p, frame, 32765, lzx::frame_size, far_repeats, prices, 32765, &tail);
+    ASSERT_EQ(tail.items.size(), 1u);
+    EXPECT_EQ(tail.items[0].offset_code, 1u);
+    // 32766 or 32767 back is beyond the 32 KiB window, explicit or repeated.
     std::vector<uint8_t> far = random_bytes(lzx::frame_size, 8, 200);
     for (uint32_t i = 0; i < 2; i++) far[i] = far[32766 + i] = uint8_t(250 + i);
     check_frame(far, 15, 40);
-    // A larger window allows them.
-    parse_outcome wide = check_frame(far, 16, 40);
-    found = false;
-    for (const item &it : wide.items) found |= it.length > 1 && it.offset_code == 32766 + 2;
-    EXPECT_TRUE(found);
+    p.load_frame(far.data(), lzx::frame_size);
+    const uint32_t too_far[3] = {32766, 32766, 32766};
+    check_parse(p, far, 32766, lzx::frame_size, too_far, prices, 32765, &tail);
+    EXPECT_EQ(tail.items.size(), 2u);
+    // A larger window allows them (and the replay checks its own bound).
+    check_frame(far, 16, 40);
+    lzx::parser wide(16);
+    wide.load_frame(far.data(), lzx::frame_size);
+    check_parse(wide, far, 32766, lzx::frame_size, too_far, prices, 65533, &tail);
+    EXPECT_EQ(tail.items.size(), 1u);
 }
 
 TEST(Parser, SubRangesStartFromGivenRepeats) {
