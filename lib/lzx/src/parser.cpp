@@ -26,6 +26,12 @@ struct path_node {
     uint16_t repeats[3];    // in force here; set when the node is processed
 };
 
+inline uint16_t load16(const uint8_t *p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
 inline uint32_t match_length(const uint8_t *a, const uint8_t *b, uint32_t limit) {
     uint32_t len = 0;
     while (len + 8 <= limit) {
@@ -158,11 +164,12 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         uint32_t rep_lengths[num_repeat_offsets] = {0, 0, 0};
         uint32_t best_rep = 0;
         uint32_t continued = 0;
+        const uint32_t reach = std::min(pos, s.max_distance);
+        const uint16_t head = load16(in);
         for (uint32_t k = 0; k < num_repeat_offsets; k++) {
             uint32_t d = reps[k];
-            if (d == 0 || d > pos || d > s.max_distance) continue;
+            if (d - 1 >= reach || load16(in - d) != head) continue;  // d = 0 wraps and fails too
             if ((k >= 1 && d == reps[0]) || (k == 2 && d == reps[1])) continue;
-            if (in[0] != in[-int32_t(d)] || in[1] != in[1 - int32_t(d)]) continue;
             uint32_t len = match_length(in, in - d, limit);
             if (k == 0 && here.length > 1 && here.length + len <= max_match) {
                 continued = len;
