@@ -13,7 +13,7 @@ namespace {
 // matches are followed far (a parse that takes a long match whole as soon
 // as it is found loses several percent there); tuned on python3-doc.
 constexpr uint32_t take_whole_length = 128;
-constexpr uint32_t search_depth = 16;
+constexpr uint32_t search_depth = 32;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
 
 // The cheapest known way into a position: its last item. Kept small, as
