@@ -9,6 +9,7 @@
 #include "catalogue/entry_table.h"
 #include "catalogue/walk_dir.h"
 #include "run/fatal.h"
+#include "run/interrupt.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -56,13 +57,21 @@ int name_output(void) {
 }
 
 int open_output(void) {
+    catch_interruptions(run.output_path);
+    // A signal between the creation and the arming would leave the file.
+    hold_interruptions();
     run.output_file = fopen(run.output_path, "wb");
+    if (run.output_file) arm_output_removal();
+    release_interruptions();
     if (run.output_file) return 0;
     printf("ERROR: Could not open output file %s\n", run.output_path);
     return -1;
 }
 
 void finish_output(void) {
+    // From here the run ends with a complete output or removes it itself;
+    // a signal now waits and the process still ends with this run's status.
+    hold_interruptions();
     if (fflush(run.output_file) != 0 || ferror(run.output_file)) {
         end_run("ERROR: Output file write error\n");
     }
@@ -73,6 +82,7 @@ void finish_output(void) {
         end_run("ERROR: Output file write error\n");
     }
     settings.remove_output_on_exit = 0;
+    disarm_output_removal();
     fclose(run.temp_file);
     run.temp_file = nullptr;
 }

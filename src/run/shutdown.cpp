@@ -3,10 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "run/interrupt.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
 void on_exit_cleanup(void) {
+    // The removal below is this run's own; a signal now would only race it.
+    hold_interruptions();
+    disarm_output_removal();
     if (settings.remove_output_on_exit && run.output_file) {
         fclose(run.output_file);
         run.output_file = nullptr;
