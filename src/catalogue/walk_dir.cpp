@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -223,11 +224,17 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
     context.names.push_back(path);
 
     int count = 0;
-    while (struct dirent *item = readdir(dir)) {
+    for (;;) {
+        // readdir tells its end from a failure only through errno.
+        errno = 0;
+        struct dirent *item = readdir(dir);
+        if (!item) break;
         const char *name = item->d_name;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
         count += walk_entry(context, fd, name, through_link);
     }
+    // Entries left unread would be missing without a word.
+    if (errno != 0) printf("WARNING: Could not read all of directory /%s (ignoring the rest)\n", shown_prefix());
 
     context.ancestors.pop_back();
     context.names.pop_back();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "catalogue/builtin_entries.h"
 #include "catalogue/entry_table.h"
@@ -12,6 +13,10 @@
 #include "run/interrupt.h"
 #include "run/run_state.h"
 #include "run/settings.h"
+
+namespace {
+void end_run_out_of_memory(void) { end_run("ERROR: Out of memory while reading the input directory\n"); }
+}  // namespace
 
 int catalogue_input(void) {
     // The set-up's two bytes are not counted in capacity, so the first
@@ -25,7 +30,11 @@ int catalogue_input(void) {
     if (settings.add_directories && add_dir_entry() != 0) printf("WARNING: Could not add the root dir of the chm\n");
 
     uint64_t before = run.entry_table.count;
+    // The walk's loop checks keep standard containers, which throw when
+    // memory runs out; nothing here catches, so end the run instead.
+    std::new_handler previous = std::set_new_handler(end_run_out_of_memory);
     walk_dir(run.input_path);
+    std::set_new_handler(previous);
     if (run.entry_table.count == before) printf("WARNING: The input directory was empty (no files added)\n");
 
     add_builtin_entries();
