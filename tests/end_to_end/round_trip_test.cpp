@@ -1,4 +1,6 @@
 // Whole runs of the tool on small trees, read back by libmspack and 7-Zip.
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 
@@ -147,4 +149,15 @@ TEST_F(round_trip_test, CheckerNoticesWrongBytesAndPlaces) {
             EXPECT_NE(message.find("/a.htm: section 1 offset 0"), std::string::npos) << message;
         }
     }
+}
+
+TEST_F(round_trip_test, FifoInTheTreeDoesNotStallTheRun) {
+    write_file(input() + "/a.htm", sample_bytes(3000, 1));
+    ASSERT_EQ(mkfifo((input() + "/pipe").c_str(), 0644), 0);
+    write_file(input() + "/z.htm", sample_bytes(3000, 2));
+    std::vector<expected_entry> entries = expected_entries(input());
+    process_result result = run_process({KELTO_BINARY, input()}, "", 60);
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(result.output.find("Reading pipe"), std::string::npos) << result.output;
+    check_with_libmspack(input() + ".its", entries);
 }
