@@ -69,8 +69,9 @@ struct parser::state {
     std::vector<path_node> nodes;
     std::vector<uint32_t> steps;
 
-    // Prices of the current parse, laid out for the inner loops.
-    const costs *prices = nullptr;
+    // Prices of the current parse, capped so that no path cost can
+    // overflow, and laid out for the inner loops.
+    costs prices;
     uint32_t length_extra[max_match + 1];
     uint32_t repeat_price[num_repeat_offsets][max_match + 1];
 
@@ -79,23 +80,28 @@ struct parser::state {
           finder(max_distance, max_match, search_depth, take_whole_length),
           nodes(frame_size + 1) {}
 
-    void prepare_prices(const costs &p);
+    const costs &prepare_prices(const costs &p);
     uint32_t footer_price(uint32_t offset_code) const {
         uint32_t slot = slot_of(offset_code);
         uint32_t bits = footer_bits(slot);
-        if (prices->aligned_block && bits >= 3)
-            return bits - 3 + prices->aligned[(offset_code - slot_bases.base[slot]) & 7];
+        if (prices.aligned_block && bits >= 3)
+            return bits - 3 + prices.aligned[(offset_code - slot_bases.base[slot]) & 7];
         return bits;
     }
     // Price of an explicit-offset match, footer included.
     uint32_t match_price(uint32_t offset_code, uint32_t length) const {
         uint32_t symbol = num_chars + 8 * slot_of(offset_code) + std::min(length - min_match, num_primary_lengths);
-        return prices->main[symbol] + length_extra[length] + footer_price(offset_code);
+        return prices.main[symbol] + length_extra[length] + footer_price(offset_code);
     }
 };
 
-void parser::state::prepare_prices(const costs &p) {
-    prices = &p;
+const costs &parser::state::prepare_prices(const costs &given) {
+    constexpr uint32_t cap = 1000;  // bits; far above any real code length
+    for (uint32_t i = 0; i < max_main_symbols; i++) prices.main[i] = std::min(given.main[i], cap);
+    for (uint32_t i = 0; i < num_length_symbols; i++) prices.length[i] = std::min(given.length[i], cap);
+    for (uint32_t i = 0; i < num_aligned_symbols; i++) prices.aligned[i] = std::min(given.aligned[i], cap);
+    prices.aligned_block = given.aligned_block;
+    const costs &p = prices;
     for (uint32_t len = 0; len <= max_match; len++)
         length_extra[len] = len >= min_match + num_primary_lengths ? p.length[len - 9] : 0;
     for (uint32_t k = 0; k < num_repeat_offsets; k++) {
@@ -104,6 +110,7 @@ void parser::state::prepare_prices(const costs &p) {
             repeat_price[k][len] = p.main[symbol] + length_extra[len];
         }
     }
+    return prices;
 }
 
 parser::parser(uint32_t window_bits) : state_(std::make_unique<state>(window_bits)) {}
@@ -116,10 +123,10 @@ void parser::load_frame(const uint8_t *data, uint32_t size) {
 
 // Forward dynamic programming over the positions: every node keeps its
 // cheapest known cost and the repeat offsets of that path.
-void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
+void parser::parse(const costs &given_prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
                    std::vector<item> &items, uint32_t end_repeats[3]) {
     state &s = *state_;
-    s.prepare_prices(prices);
+    const costs &prices = s.prepare_prices(given_prices);
     const uint8_t *data = s.frame.data();
     const uint32_t count = end - begin;
     path_node *nodes = s.nodes.data();

@@ -314,6 +314,9 @@ TEST(Parser, RepeatedPassesUseNewPrices) {
     parse_outcome out;
     check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765, &out);
     EXPECT_EQ(out.price, 0u);
+    // Absurd prices must not overflow the path costs.
+    for (auto &m : prices.main) m = UINT32_MAX;
+    check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765);
     // Aligned prices must be honoured too.
     prices = start_prices();
     prices.aligned_block = true;
