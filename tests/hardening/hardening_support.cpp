@@ -211,3 +211,11 @@ std::string judge_outcome(const std::string &dir, const process_result &result, 
     if (!path_exists(its)) return "status 0 without an .its file";
     return check_container(dir, its, result.output);
 }
+
+std::string judge_signalled(const std::string &dir, const process_result &result, int signal_number) {
+    std::string its = dir + ".its";
+    if (result.status == 128 + signal_number) return path_exists(its) ? "ended by the signal, .its file left" : "";
+    if (result.status != 0) return "status " + std::to_string(result.status);
+    if (!path_exists(its)) return "status 0 without an .its file";
+    return check_container(dir, its, result.output);
+}

@@ -46,3 +46,8 @@ std::map<std::string, unsigned long> count_calls(const std::string &dir);
 //   allow_silent) and no .its file.
 // Returns "" when the outcome is sound, else what is wrong.
 std::string judge_outcome(const std::string &dir, const process_result &result, bool allow_silent = false);
+
+// Judges a run that a signal may have ended: status 0 with a container that
+// reads back as judge_outcome checks it, or ended by that signal with no
+// .its file. Returns "" when sound, else what is wrong.
+std::string judge_signalled(const std::string &dir, const process_result &result, int signal_number);

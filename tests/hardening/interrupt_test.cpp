@@ -1,0 +1,109 @@
+// Signals that end a run remove the unfinished output; the process still
+// ends as the signal would end it.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "hardening_support.h"
+
+namespace {
+std::string numbered(int i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%04d.htm", i);
+    return name;
+}
+
+// 600 pages give progress lines well past the pipe's first few buffer
+// flushes; the incompressible file at the end keeps the run going after the
+// last flush before exit.
+void make_long_tree(const std::string &root) {
+    std::string page;
+    for (int i = 0; i < 600; i++) {
+        page = "<html><body>" + std::to_string(i * 7919);
+        for (int line = 0; line < 60; line++) page += "<p>line " + std::to_string(line * i) + " of the page</p>\n";
+        write_file(root + "/" + numbered(i), page);
+    }
+    std::string noise(512 * 1024, '\0');
+    uint32_t state = 5;
+    for (char &byte : noise) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    write_file(root + "/zz-noise.bin", noise);
+}
+
+class interrupt_test : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        tree = work / "tree";
+        its = tree + ".its";
+    }
+    temp_dir work;
+    std::string tree;
+    std::string its;
+};
+}  // namespace
+
+TEST_F(interrupt_test, SignalsDuringARunRemoveTheOutput) {
+    make_long_tree(tree);
+    // Standard output is a pipe, so lines arrive in 4 KiB bursts: the first
+    // "Reading" line, one from the middle, and one from the last burst
+    // before the end (about line 455).
+    const std::string markers[] = {"Reading ", "Reading " + numbered(200), "Reading " + numbered(400)};
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const std::string &marker : markers) {
+            write_file(its, "an older container");
+            kelto_child child = start_kelto(tree);
+            std::string seen;
+            bool reached = wait_for_output(child, marker, seen);
+            if (reached) kill(child.pid, signal_number);
+            process_result result = finish_kelto(child, seen);
+            ASSERT_TRUE(reached) << "never printed " << marker << "; status " << result.status;
+            EXPECT_EQ(result.status, 128 + signal_number) << strsignal(signal_number) << " after " << marker;
+            EXPECT_FALSE(path_exists(its)) << strsignal(signal_number) << " after " << marker;
+        }
+    }
+    // The same tree packs completely when left alone.
+    kelto_child child = start_kelto(tree);
+    process_result result = finish_kelto(child, "");
+    EXPECT_EQ(judge_outcome(tree, result), "");
+}
+
+TEST_F(interrupt_test, SignalsAtEveryStageEndTheRunOrWait) {
+    if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
+    make_sample_tree(tree, 120);
+    std::map<std::string, unsigned long> counts = count_calls(tree);
+    // Raised from inside the calls: during the walk (before any output),
+    // while reading input, compressing, writing the container, and in the
+    // final flush and close, where the run holds signals back and completes.
+    const char *const kinds[] = {"fstatat", "fread_input", "fwrite_temp", "fwrite_output", "fseek_output",
+                                 "fread_temp", "fflush_output", "fclose_output", "alloc"};
+    int runs = 0;
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+        for (const char *kind : kinds) {
+            unsigned long count = counts[kind];
+            ASSERT_GT(count, 0u) << kind;
+            for (unsigned long n : {1ul, count / 2 + 1, count}) {
+                process_result result = run_with_fault(tree, kind, n, "signal:" + std::to_string(signal_number));
+                EXPECT_EQ(judge_signalled(tree, result, signal_number), "")
+                    << strsignal(signal_number) << " at " << kind << " call " << n << " of " << count;
+                runs++;
+            }
+        }
+    }
+    RecordProperty("runs", runs);
+}
+
+TEST_F(interrupt_test, SignalIgnoredAtStartStaysIgnored) {
+    if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
+    make_sample_tree(tree, 40);
+    process_result result =
+        run_process({"/usr/bin/env", "LD_PRELOAD=" KELTO_FAULT_SHIM, "FAULT_CALL=fwrite_output", "FAULT_NTH=10",
+                     "FAULT_ACTION=signal:" + std::to_string(SIGHUP), "/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$1\"",
+                     KELTO_BINARY, tree});
+    EXPECT_EQ(judge_outcome(tree, result), "");
+}
