@@ -2,9 +2,9 @@
 # Installs the build into a scratch prefix, then builds the C client against
 # the installed lzxcomp twice, through pkg-config and through find_package,
 # and runs both with the shared library taken from that prefix.
-#   installed_library.sh BUILD_DIR WORK_DIR C_COMPILER
+#   installed_library.sh BUILD_DIR WORK_DIR C_COMPILER CXX_COMPILER
 set -euo pipefail
-build=$1 work=$2 cc=$3
+build=$1 work=$2 cc=$3 cxx=$4
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
@@ -38,8 +38,11 @@ LD_LIBRARY_PATH=$libdir run_client "$work/client_pkgconfig"
 
 echo "== find_package"
 unset PKG_CONFIG_PATH
-cmake -S "$here/client" -B "$work/client-build" -G Ninja -DCMAKE_C_COMPILER="$cc" \
+cmake -S "$here/client" -B "$work/client-build" -G Ninja -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" \
       -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >"$work/client-configure.log"
 cmake --build "$work/client-build" >"$work/client-build.log"
 # find_package's imported target gives the client an rpath to the prefix.
 run_client "$work/client-build/lzx_client"
+echo "== find_package, static library"
+ldd "$work/client-build/lzx_client_static" | grep -F liblzxcomp && { echo "static client loads the shared library"; exit 1; }
+"$work/client-build/lzx_client_static"
