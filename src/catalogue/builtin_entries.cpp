@@ -45,12 +45,14 @@ void restore_builtin_entries(void) {
     reset_table_entry = initial_reset_table;
 }
 
-void add_builtin_entries(void) {
-    add_static_entry(&namelist_entry);
-    add_static_entry(&content_entry);
-    add_static_entry(&control_data_entry);
-    add_static_entry(&span_info_entry);
-    if (settings.write_transform_list) add_static_entry(&transform_list_entry);
-    if (settings.add_directories) add_static_entry(&instance_data_entry);
-    add_static_entry(&reset_table_entry);
+int add_builtin_entries(void) {
+    int failed = 0;
+    failed |= add_static_entry(&namelist_entry);
+    failed |= add_static_entry(&content_entry);
+    failed |= add_static_entry(&control_data_entry);
+    failed |= add_static_entry(&span_info_entry);
+    if (settings.write_transform_list) failed |= add_static_entry(&transform_list_entry);
+    if (settings.add_directories) failed |= add_static_entry(&instance_data_entry);
+    failed |= add_static_entry(&reset_table_entry);
+    return failed ? -1 : 0;
 }

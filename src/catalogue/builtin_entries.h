@@ -15,5 +15,5 @@ extern its_entry reset_table_entry;
 void restore_builtin_entries(void);
 
 // Appends the built-in entries in their fixed order, each under its setting.
-// One that cannot be added is left out without a message.
-void add_builtin_entries(void);
+// Returns -1 when one cannot be added: a container without it is unreadable.
+int add_builtin_entries(void);

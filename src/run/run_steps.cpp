@@ -37,7 +37,10 @@ int catalogue_input(void) {
     std::set_new_handler(previous);
     if (run.entry_table.count == before) printf("WARNING: The input directory was empty (no files added)\n");
 
-    add_builtin_entries();
+    if (add_builtin_entries() != 0) {
+        printf("ERROR: Could not add the container's own files to the catalogue\n");
+        return -1;
+    }
     sort_entries();
     if (settings.flatten_names) drop_duplicate_names();
     return 0;
