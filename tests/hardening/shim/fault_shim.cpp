@@ -1,7 +1,8 @@
 // Preloaded into kelto: makes the Nth call of one kind fail as the C
 // library would report it, or raise a signal there, or change an input file
 // just before it is opened.
-//   FAULT_CALL    the kind, e.g. fwrite_output (see kind_names)
+//   FAULT_CALL    the kind, e.g. fwrite_output (see kind_names); alloc is
+//                 malloc and calloc, realloc is apart
 //   FAULT_NTH     which call of that kind, counting from 1
 //   FAULT_ACTION  fail (default), signal:NUMBER, shrink, grow or remove
 //                 (the last three for openat_input)
@@ -27,6 +28,7 @@ void *__libc_realloc(void *, size_t);
 namespace {
 enum kind {
     alloc,
+    realloc_call,
     fopen_output,
     fwrite_output,
     fwrite_temp,
@@ -48,7 +50,7 @@ enum kind {
 };
 
 const char *const kind_names[kind_count] = {
-    "alloc",        "fopen_output", "fwrite_output", "fwrite_temp", "fflush_output", "fflush_temp",
+    "alloc",        "realloc",      "fopen_output", "fwrite_output", "fwrite_temp", "fflush_output", "fflush_temp",
     "fread_temp",   "fread_input",  "fseek_output",  "ftell_output", "fclose_output", "tmpfile",
     "openat_input", "openat_dir", "fdopen_input", "opendir",       "readdir",      "fstatat",
 };
@@ -151,8 +153,9 @@ void *calloc(size_t count, size_t size) {
     return __libc_calloc(count, size);
 }
 
+// Counted apart: the growable tables grow through it, a few times a run.
 void *realloc(void *old, size_t size) {
-    if (strikes(alloc)) {
+    if (strikes(realloc_call)) {
         errno = ENOMEM;
         return nullptr;
     }
