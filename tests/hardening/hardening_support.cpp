@@ -70,7 +70,10 @@ std::string check_container(const std::string &dir, const std::string &its, cons
         mspack_destroy_chm_decompressor(reader);
         return "libmspack cannot open the container";
     }
-    std::string extracted = its + ".extracted";
+    // Not beside the container: that file system may be the one that is full.
+    const char *scratch = getenv("TMPDIR");
+    std::string extracted = std::string(scratch && *scratch ? scratch : "/tmp") + "/kelto-extracted-" +
+                            std::to_string(getpid());
     std::string wrong;
     size_t prefix = dir.size() + 1;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {

@@ -4,8 +4,8 @@
 //   FAULT_CALL    the kind, e.g. fwrite_output (see kind_names); alloc is
 //                 malloc and calloc, realloc is apart
 //   FAULT_NTH     which call of that kind, counting from 1
-//   FAULT_ACTION  fail (default), signal:NUMBER, shrink, grow or remove
-//                 (the last three for openat_input)
+//   FAULT_ACTION  fail (default), signal:NUMBER, or for openat_input one of
+//                 shrink, grow, remove and fifo (a pipe in the file's place)
 //   FAULT_COUNTS  a file that receives "kind count" lines at exit
 #include <dlfcn.h>
 #include <dirent.h>
@@ -59,7 +59,7 @@ unsigned long counts[kind_count];
 int chosen_kind = -1;
 unsigned long chosen_nth;
 int signal_action;  // 0: fail
-enum { change_none, change_shrink, change_grow, change_remove } file_change;
+enum { change_none, change_shrink, change_grow, change_remove, change_fifo } file_change;
 bool configured;
 // Allocations before main are the loader's and the C++ runtime's.
 bool main_started;
@@ -88,6 +88,7 @@ void configure(void) {
     if (action && strcmp(action, "shrink") == 0) file_change = change_shrink;
     if (action && strcmp(action, "grow") == 0) file_change = change_grow;
     if (action && strcmp(action, "remove") == 0) file_change = change_remove;
+    if (action && strcmp(action, "fifo") == 0) file_change = change_fifo;
 }
 
 // Counts a call; true when this one is to fail.
@@ -131,7 +132,8 @@ void change_input(int dir, const char *path) {
         }
     }
     close(fd);
-    if (file_change == change_remove) unlinkat(dir, path, 0);
+    if (file_change == change_remove || file_change == change_fifo) unlinkat(dir, path, 0);
+    if (file_change == change_fifo) mkfifoat(dir, path, 0644);
 }
 }  // namespace
 

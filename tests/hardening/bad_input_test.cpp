@@ -1,0 +1,84 @@
+// Input that changes under the run, cannot be read, or has names that look
+// like anything but names.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "hardening_support.h"
+
+namespace {
+bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+class bad_input_test : public ::testing::Test {
+  protected:
+    void SetUp() override { tree = work / "tree"; }
+    temp_dir work;
+    std::string tree;
+};
+}  // namespace
+
+// The walk measured the files; by the time each is read it has shrunk,
+// grown, vanished or become a pipe with no writer.
+TEST_F(bad_input_test, FilesChangedBetweenTheWalkAndTheRead) {
+    if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
+    int files = make_sample_tree(tree, 30);
+    for (const char *change : {"shrink", "grow", "remove", "fifo"}) {
+        // The first, a middle and the last file opened.
+        for (unsigned long n : {1ul, 12ul, static_cast<unsigned long>(files)}) {
+            make_sample_tree(tree, 30);
+            process_result result = run_with_fault(tree, "openat_input", n, change);
+            // The container holds each file as it was when read.
+            EXPECT_EQ(result.status, 0) << change << " " << n << "\n" << result.output;
+            EXPECT_EQ(judge_outcome(tree, result), "") << change << " " << n;
+            if (std::string(change) == "remove") {
+                EXPECT_TRUE(contains(result.output, "ERROR: Failed opening "));
+            }
+            remove_tree(tree);
+        }
+    }
+}
+
+TEST_F(bad_input_test, UnreadableFileIsReportedAndLeftEmpty) {
+    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
+    write_file(tree + "/open.htm", "<p>readable</p>");
+    write_file(tree + "/secret.htm", "<p>not for you</p>");
+    write_file(tree + "/sub/after.htm", "<p>still read</p>");
+    ASSERT_EQ(chmod((tree + "/secret.htm").c_str(), 0), 0);
+    // The output is written beside the tree by whoever runs kelto.
+    ASSERT_EQ(chmod(work.path().c_str(), 0777), 0);
+    std::vector<std::string> argv{KELTO_BINARY, tree};
+    if (geteuid() == 0) {
+        // Root reads anything; an ordinary user does not.
+        argv.insert(argv.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
+    process_result result = run_process(argv);
+    EXPECT_TRUE(contains(result.output, "ERROR: Failed opening secret.htm\n")) << result.output;
+    EXPECT_EQ(judge_outcome(tree, result), "") << result.output;
+}
+
+// Names are printed as data, never as formats, and kept byte for byte.
+TEST_F(bad_input_test, NamesWithNewlinesFormatDirectivesAndInvalidUtf8) {
+    const std::string odd_names[] = {"line\nbreak.htm", "%s%n%x%p.htm", "100%.htm", "bad-\xff\xfe-utf8.htm",
+                                     "%n%n%n/inner %s.htm", "tab\there.htm", " leading space.htm"};
+    for (const std::string &name : odd_names) write_file(tree + "/" + name, "<p>" + name + "</p>");
+    process_result result = run_kelto({tree});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_TRUE(contains(result.output, "Reading %s%n%x%p.htm ... done\n")) << result.output;
+    EXPECT_TRUE(contains(result.output, "Reading line\nbreak.htm ... done\n")) << result.output;
+    EXPECT_TRUE(contains(result.output, "Reading %n%n%n/inner %s.htm ... done\n")) << result.output;
+    EXPECT_TRUE(contains(result.output, "Reading bad-\xff\xfe-utf8.htm ... done\n")) << result.output;
+    EXPECT_EQ(judge_outcome(tree, result), "");
+}
+
+TEST_F(bad_input_test, WarningsNameOddDirectoriesLiterally) {
+    if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
+    write_file(tree + "/%s%n%s/page.htm", "<p>x</p>");
+    write_file(tree + "/plain.htm", "<p>y</p>");
+    // The one subdirectory cannot be opened.
+    process_result result = run_with_fault(tree, "openat_dir", 2);
+    EXPECT_TRUE(contains(result.output, "WARNING: Could not open directory %s%n%s/ (ignoring)\n")) << result.output;
+    EXPECT_EQ(judge_outcome(tree, result), "");
+}
