@@ -1,6 +1,7 @@
 // Signals that end a run remove the unfinished output; the process still
 // ends as the signal would end it.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -71,6 +72,21 @@ TEST_F(interrupt_test, SignalsDuringARunRemoveTheOutput) {
     kelto_child child = start_kelto(tree);
     process_result result = finish_kelto(child, "");
     EXPECT_EQ(judge_outcome(tree, result), "");
+}
+
+// kelto | head: the reader goes away and the next progress line breaks the
+// pipe.
+TEST_F(interrupt_test, ClosedOutputPipeEndsTheRunAsABrokenPipe) {
+    make_long_tree(tree);
+    kelto_child child = start_kelto(tree);
+    std::string seen;
+    ASSERT_TRUE(wait_for_output(child, "Reading ", seen));
+    close(child.output_fd);
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGPIPE);
+    EXPECT_FALSE(path_exists(its));
 }
 
 TEST_F(interrupt_test, SignalsAtEveryStageEndTheRunOrWait) {
