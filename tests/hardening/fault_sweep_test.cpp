@@ -12,18 +12,20 @@
 namespace {
 // Runs per kind; kinds with more calls are swept with a stride, keeping the
 // first and the last few calls, where set-up and finishing happen.
-constexpr unsigned long runs_per_kind = 40;
-constexpr unsigned long ends_kept = 5;
+constexpr unsigned long runs_per_kind = 24;
+// Allocations happen at every stage and are many: a finer stride.
+constexpr unsigned long allocation_runs = 64;
+constexpr unsigned long ends_kept = 4;
 
-std::set<unsigned long> calls_to_fail(unsigned long count) {
+std::set<unsigned long> calls_to_fail(unsigned long count, unsigned long runs) {
     std::set<unsigned long> chosen;
     // count + 1 is never reached: the run must then succeed. KELTO_FULL_SWEEP
     // set in the environment tries every call, for a long run by hand.
-    if (count + 1 <= runs_per_kind || getenv("KELTO_FULL_SWEEP")) {
+    if (count + 1 <= runs || getenv("KELTO_FULL_SWEEP")) {
         for (unsigned long n = 1; n <= count + 1; n++) chosen.insert(n);
         return chosen;
     }
-    unsigned long stride = count / (runs_per_kind - 2 * ends_kept) + 1;
+    unsigned long stride = count / (runs - 2 * ends_kept) + 1;
     for (unsigned long n = 1; n <= ends_kept; n++) chosen.insert(n);
     for (unsigned long n = ends_kept + 1; n < count; n += stride) chosen.insert(n);
     for (unsigned long n = count - ends_kept + 1; n <= count + 1; n++) chosen.insert(n);
@@ -60,7 +62,7 @@ TEST_P(fault_sweep, EveryOutcomeIsCompleteOrCleanlyFailed) {
     unsigned long count = counts[kind];
     ASSERT_GT(count, 0u) << kind << " is never called on this tree";
     int failed_runs = 0, complete_runs = 0;
-    for (unsigned long n : calls_to_fail(count)) {
+    for (unsigned long n : calls_to_fail(count, kind == "alloc" ? allocation_runs : runs_per_kind)) {
         process_result result = run_with_fault(tree, kind, n);
         // Only the set-up of the name prefix fails without a message.
         std::string wrong = judge_outcome(tree, result, kind == "alloc" && n == 1);
