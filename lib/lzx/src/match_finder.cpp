@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lzx_format.h"
+#include "match_length.h"
 
 namespace lzx {
 
@@ -24,18 +25,6 @@ inline uint32_t hash3(const uint8_t *p) {
     return (v * 0x9E3779B1u) >> (32 - hash3_bits);
 }
 inline uint32_t hash4(const uint8_t *p) { return (load32(p) * 0x1E35A7BDu) >> (32 - hash4_bits); }
-
-inline uint32_t extend(const uint8_t *a, const uint8_t *b, uint32_t len, uint32_t limit) {
-    while (len + 8 <= limit) {
-        uint64_t x, y;
-        std::memcpy(&x, a + len, 8);
-        std::memcpy(&y, b + len, 8);
-        if (x != y) return len + uint32_t(__builtin_ctzll(x ^ y) >> 3);
-        len += 8;
-    }
-    while (len < limit && a[len] == b[len]) len++;
-    return len;
-}
 
 // Keeps the list ordered by length and distance: a new longer match at a
 // smaller distance also serves the lengths of the farther ones before it.
@@ -67,7 +56,7 @@ uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32_t pos,
     for (uint32_t depth = max_depth_; cur != none && pos - cur <= max_distance_ && depth > 0; depth--) {
         const uint8_t *candidate = data + cur;
         if (candidate[len] == in[len]) {
-            len = extend(candidate, in, len + 1, limit);
+            len = extend_match(candidate, in, len + 1, limit);
             if (len > best) {
                 best = len;
                 if (out) add_match(*out, first, len, pos - cur);
@@ -130,7 +119,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         uint32_t cand3 = hash3_[h3];
         hash3_[h3] = uint16_t(pos);
         if (record && cand3 != none && pos - cand3 <= max_distance_) {
-            uint32_t len = extend(data + cand3, in, 0, std::min(max_match, remaining));
+            uint32_t len = extend_match(data + cand3, in, 0, std::min(max_match, remaining));
             if (len >= 3) {
                 best = len;
                 add_match(cache.matches, first, len, pos - cand3);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "match_finder.h"
+#include "match_length.h"
 
 namespace lzx {
 
@@ -30,19 +31,6 @@ inline uint16_t load16(const uint8_t *p) {
     uint16_t v;
     std::memcpy(&v, p, 2);
     return v;
-}
-
-inline uint32_t match_length(const uint8_t *a, const uint8_t *b, uint32_t limit) {
-    uint32_t len = 0;
-    while (len + 8 <= limit) {
-        uint64_t x, y;
-        std::memcpy(&x, a + len, 8);
-        std::memcpy(&y, b + len, 8);
-        if (x != y) return len + uint32_t(__builtin_ctzll(x ^ y) >> 3);
-        len += 8;
-    }
-    while (len < limit && a[len] == b[len]) len++;
-    return len;
 }
 
 template <typename T>
@@ -177,7 +165,7 @@ void parser::parse(const costs &given_prices, uint32_t begin, uint32_t end, cons
             uint32_t d = reps[k];
             if (d - 1 >= reach || load16(in - d) != head) continue;  // d = 0 wraps and fails too
             if ((k >= 1 && d == reps[0]) || (k == 2 && d == reps[1])) continue;
-            uint32_t len = match_length(in, in - d, limit);
+            uint32_t len = extend_match(in, in - d, 0, limit);
             if (k == 0 && here.length > 1 && here.length + len <= max_match) {
                 continued = len;
                 continue;
