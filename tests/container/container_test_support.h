@@ -15,6 +15,7 @@
 #include "catalogue/entry_table.h"
 #include "container/chunk_level.h"
 #include "run/run_state.h"
+#include "run/settings.h"
 #include "test_support.h"
 
 // Appends an entry owned by the table (released by release_all).
@@ -221,3 +222,20 @@ inline void check_directory(const std::string &bytes, size_t base, const dir_sum
             exit(0);                                                                                 \
         },                                                                                           \
         ::testing::ExitedWithCode(255), ::testing::HasSubstr(message))
+
+// Settings derived, an empty temporary stream as the output; everything put
+// back afterwards.
+class DirectoryOutputTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        reset_run_for_test();
+        ASSERT_EQ(derive_settings(), 0);
+        run.output_file = tmpfile();
+        ASSERT_NE(run.output_file, nullptr);
+    }
+    void TearDown() override {
+        if (run.output_file) fclose(run.output_file);
+        run.output_file = nullptr;
+        reset_run_for_test();
+    }
+};

@@ -9,20 +9,8 @@
 #include "run/shutdown.h"
 
 namespace {
-class DirectoryTest : public ::testing::Test {
+class DirectoryTest : public DirectoryOutputTest {
   protected:
-    void SetUp() override {
-        reset_run_for_test();
-        ASSERT_EQ(derive_settings(), 0);
-        run.output_file = tmpfile();
-        ASSERT_NE(run.output_file, nullptr);
-    }
-    void TearDown() override {
-        if (run.output_file) fclose(run.output_file);
-        run.output_file = nullptr;
-        reset_run_for_test();
-    }
-
     // Builds the directory and reads back what was written, checking that
     // the output is left after the last chunk and the levels released.
     std::string build(dir_summary &summary) {

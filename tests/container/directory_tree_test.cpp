@@ -9,20 +9,8 @@
 #include "run/settings.h"
 
 namespace {
-class DirectoryTreeTest : public ::testing::Test {
+class DirectoryTreeTest : public DirectoryOutputTest {
   protected:
-    void SetUp() override {
-        reset_run_for_test();
-        ASSERT_EQ(derive_settings(), 0);
-        run.output_file = tmpfile();
-        ASSERT_NE(run.output_file, nullptr);
-    }
-    void TearDown() override {
-        if (run.output_file) fclose(run.output_file);
-        run.output_file = nullptr;
-        reset_run_for_test();
-    }
-
     dir_summary build_and_check(void) {
         dir_summary summary = build_directory();
         std::string bytes = stream_bytes(run.output_file);
