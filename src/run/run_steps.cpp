@@ -1,5 +1,8 @@
 #include "run/run_steps.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -68,11 +71,29 @@ int name_output(void) {
     return 0;
 }
 
+namespace {
+// As fopen(path, "wb"), except that a named pipe without a reader fails at
+// once instead of blocking the run (with its signals held) for ever.
+FILE *create_output(const char *path) {
+    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return nullptr;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE *stream = fdopen(fd, "wb");
+    if (!stream) {
+        // Created or truncated already: it goes as an unfinished output does.
+        close(fd);
+        unlink(path);
+    }
+    return stream;
+}
+}  // namespace
+
 int open_output(void) {
     catch_interruptions(run.output_path);
     // A signal between the creation and the arming would leave the file.
     hold_interruptions();
-    run.output_file = fopen(run.output_path, "wb");
+    run.output_file = create_output(run.output_path);
     if (run.output_file) arm_output_removal();
     release_interruptions();
     if (run.output_file) return 0;
