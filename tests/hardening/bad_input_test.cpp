@@ -82,3 +82,17 @@ TEST_F(bad_input_test, WarningsNameOddDirectoriesLiterally) {
     EXPECT_TRUE(contains(result.output, "WARNING: Could not open directory %s%n%s/ (ignoring)\n")) << result.output;
     EXPECT_EQ(judge_outcome(tree, result), "");
 }
+
+// A named pipe where the output goes has no reader: the run must not wait
+// for one, and the pipe is not the run's to remove.
+TEST_F(bad_input_test, OutputThatIsANamedPipeIsRefusedAtOnce) {
+    write_file(tree + "/page.htm", "<p>x</p>");
+    std::string its = tree + ".its";
+    ASSERT_EQ(mkfifo(its.c_str(), 0644), 0);
+    process_result result = run_process({KELTO_BINARY, tree}, "", 20);
+    EXPECT_EQ(result.status, 255) << result.output;
+    EXPECT_TRUE(contains(result.output, "ERROR: Could not open output file " + its + "\n")) << result.output;
+    struct stat status;
+    ASSERT_EQ(lstat(its.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}

@@ -189,13 +189,16 @@ FILE *tmpfile(void) {
     return temp_stream;
 }
 
+// The output is opened as a descriptor and then as a stream, like the inputs.
 FILE *fdopen(int fd, const char *mode) {
-    if (strikes(fdopen_input)) {
+    bool writing = mode[0] == 'w';
+    if (strikes(writing ? fopen_output : fdopen_input)) {
         errno = ENOMEM;
         return nullptr;
     }
-    input_stream = real<FILE *(*)(int, const char *)>("fdopen")(fd, mode);
-    return input_stream;
+    FILE *stream = real<FILE *(*)(int, const char *)>("fdopen")(fd, mode);
+    (writing ? output_stream : input_stream) = stream;
+    return stream;
 }
 
 int openat(int dir, const char *path, int flags, ...) {
