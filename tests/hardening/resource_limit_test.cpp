@@ -61,6 +61,11 @@ TEST(resource_limit_test, FullFileSystemAtManySizes) {
     ASSERT_EQ(mkdir(mount_point.c_str(), 0755), 0);
     if (mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=2m") != 0)
         GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    // Unmounted however the test ends, before the work directory goes.
+    struct unmount_at_end {
+        std::string path;
+        ~unmount_at_end() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{mount_point};
     std::string tree = mount_point + "/tree";
     make_sample_tree(tree, 60);
     std::string filler = mount_point + "/filler";
@@ -78,7 +83,6 @@ TEST(resource_limit_test, FullFileSystemAtManySizes) {
         (result.status == 0 ? complete : failed)++;
     }
     remove_tree(tree);
-    umount(mount_point.c_str());
     EXPECT_GT(failed, 2);
     EXPECT_GT(complete, 0);
 }
