@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "run/growth.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -11,7 +12,7 @@ namespace {
 // an add.
 int grow_table(void) {
     entry_table &table = run.entry_table;
-    uint64_t need = (table.count + 1) / 10 * 10 + 10;
+    uint64_t need = capacity_before_append(table.count);
     if (table.capacity >= need) return 0;
     void *grown = realloc(table.entries, need * sizeof(its_entry *));
     if (!grown) return -1;

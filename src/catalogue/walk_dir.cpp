@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "catalogue/entry_table.h"
+#include "run/growth.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -70,7 +71,7 @@ bool extend_prefix(const char *name) {
                shown_prefix(), name);
         return false;
     }
-    uint32_t need = (length + 1) / 10 * 10 + 10;
+    uint32_t need = static_cast<uint32_t>(capacity_before_append(length));
     if (prefix.capacity < need) {
         char *grown = static_cast<char *>(realloc(prefix.buffer, need));
         if (!grown) {

@@ -6,6 +6,7 @@
 
 #include "compress/compress_callbacks.h"
 #include "run/fatal.h"
+#include "run/open_without_waiting.h"
 #include "run/run_state.h"
 
 namespace {
@@ -19,15 +20,20 @@ const char *source_name(const its_entry *entry) {
 }
 
 FILE *open_input_file(const char *path) {
-    // Non-blocking open so that a FIFO without a writer reads as empty
-    // instead of stalling the run; reads are blocking again below.
-    int fd = openat(input_dir, path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    // A FIFO that appeared after the walk reads as empty instead of
+    // stalling the run.
+    int fd = open_without_waiting(input_dir, path, O_RDONLY, 0);
     if (fd < 0) return nullptr;
-    int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     FILE *file = fdopen(fd, "rb");
     if (!file) close(fd);
     return file;
+}
+
+// Takes the entry out of the stream: it names no bytes.
+void leave_out(its_entry *entry) {
+    entry->section = 0;
+    entry->offset = 0;
+    entry->length = 0;
 }
 
 // Opens the entry's file and starts its progress line; false when it
@@ -35,9 +41,7 @@ FILE *open_input_file(const char *path) {
 bool start_file(its_entry *entry) {
     run.input_file = open_input_file(source_name(entry));
     if (!run.input_file) {
-        entry->section = 0;
-        entry->offset = 0;
-        entry->length = 0;
+        leave_out(entry);
         printf("ERROR: Failed opening %s\n", entry->name + 1);
         return false;
     }
@@ -52,16 +56,11 @@ bool start_file(its_entry *entry) {
 void finish_file(its_entry *entry) {
     if (ferror(run.input_file)) {
         printf("ERROR: Failed reading %s\n", entry->name + 1);
-        entry->section = 0;
-        entry->offset = 0;
-        entry->length = 0;
+        leave_out(entry);
     } else {
         printf("done\n");
         entry->length = run.file_bytes;
-        if (run.file_bytes == 0) {
-            entry->offset = 0;
-            entry->section = 0;
-        }
+        if (run.file_bytes == 0) leave_out(entry);
     }
     fclose(run.input_file);
     run.input_file = nullptr;

@@ -3,12 +3,12 @@
 
 #include "compress/compress_callbacks.h"
 #include "run/fatal.h"
+#include "run/growth.h"
 #include "run/run_state.h"
 
 void record_reset_point(void *, uint32_t, uint32_t compressed_position) {
     reset_table &table = run.reset_table;
-    // Room for ten more once the count reaches 9, 19, 29, ...
-    uint64_t wanted = ((table.count + 1) / 10) * 10 + 10;
+    uint64_t wanted = capacity_before_append(table.count);
     if (wanted > table.capacity) {
         void *grown = realloc(table.values, wanted * sizeof *table.values);
         // A dropped reset point shifts every later frame: readers then

@@ -2,6 +2,9 @@
 #pragma once
 #include <cstdint>
 
+// A chunk number field that names no chunk.
+inline constexpr uint32_t no_chunk = 0xFFFFFFFF;
+
 // The open chunk of one level of the directory tree.
 struct chunk_level {
     uint8_t *data_area;

@@ -15,7 +15,6 @@ const its_guid itsp_guid = {0x5D02926A, 0x212E, 0x11D0, {0x9D, 0xF9, 0x00, 0xA0,
 
 constexpr uint32_t itsp_header_length = 84;
 constexpr uint32_t header_section_0_length = 24;
-constexpr uint32_t no_chunk = 0xFFFFFFFF;
 
 // Names of the two content sections, by section number, in UTF-16LE.
 const uint8_t namelist_bytes[60] = {

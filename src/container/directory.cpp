@@ -8,9 +8,9 @@
 #include "run/fatal.h"
 #include "run/run_state.h"
 #include "run/settings.h"
+#include "run/shutdown.h"
 
 namespace {
-constexpr uint32_t no_chunk = 0xFFFFFFFF;
 constexpr uint32_t most_entries = 65535;  // the 16-bit entry count
 
 // Number of the last leaf written, for the previous field of the next leaf:
@@ -54,16 +54,6 @@ void link_next_leaf(int32_t leaf) {
     seek_output(run.output_file, -(behind - 16), SEEK_CUR);
     put_le32(run.output_file, static_cast<uint32_t>(settings.last_chunk + 1));
     seek_output(run.output_file, behind - 20, SEEK_CUR);
-}
-
-void release_levels(void) {
-    for (uint32_t level = 0; level < run.levels_in_use; level++) {
-        free(run.chunk_levels[level].data_area);
-        run.chunk_levels[level].data_area = nullptr;
-    }
-    free(run.chunk_levels);
-    run.chunk_levels = nullptr;
-    run.level_capacity = 0;
 }
 }  // namespace
 
@@ -195,6 +185,6 @@ dir_summary build_directory(void) {
     summary.chunk_count = static_cast<uint32_t>(settings.last_chunk + 1);
     summary.last_leaf = static_cast<uint32_t>(last_leaf_written);
     summary.root_chunk = settings.last_chunk == 0 ? no_chunk : static_cast<uint32_t>(settings.last_chunk);
-    release_levels();
+    release_chunk_levels();
     return summary;
 }

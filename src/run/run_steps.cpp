@@ -14,6 +14,7 @@
 #include "catalogue/walk_dir.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
+#include "run/open_without_waiting.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -75,10 +76,8 @@ namespace {
 // As fopen(path, "wb"), except that a named pipe without a reader fails at
 // once instead of blocking the run (with its signals held) for ever.
 FILE *create_output(const char *path) {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    int fd = open_without_waiting(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0) return nullptr;
-    int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     FILE *stream = fdopen(fd, "wb");
     if (!stream) {
         // Created or truncated already: it goes as an unfinished output does.

@@ -31,9 +31,6 @@ const its_settings default_settings = {
 its_settings settings = default_settings;
 
 namespace {
-// The Transform/List file lies between NameList and SpanInfo in section 0.
-constexpr uint32_t transform_list_length = 38;
-
 // Window size codes are powers of two from 1 to 0x40: code 2^k gives 15 + k.
 int window_bits_for(uint32_t code) {
     for (int k = 0; k <= 6; k++) {
@@ -46,10 +43,11 @@ int window_bits_for(uint32_t code) {
 int derive_settings(void) {
     run.quickref_spacing = static_cast<uint16_t>((1u << settings.quickref_density) + 1u);
 
+    // Transform/List lies between NameList and SpanInfo in section 0.
     if (!settings.write_transform_list) {
-        span_info_entry.offset -= transform_list_length;
-        control_data_entry.offset -= transform_list_length;
-        reset_table_entry.offset -= transform_list_length;
+        span_info_entry.offset -= transform_list_entry.length;
+        control_data_entry.offset -= transform_list_entry.length;
+        reset_table_entry.offset -= transform_list_entry.length;
     }
 
     int bits = window_bits_for(settings.window_size_code);

@@ -43,12 +43,16 @@ void release_all(void) {
     free(run.output_path);
     run.output_path = nullptr;
 
-    if (run.chunk_levels) {
-        for (uint32_t level = 0; level < run.levels_in_use; level++) {
-            free(run.chunk_levels[level].data_area);
-            run.chunk_levels[level].data_area = nullptr;
-        }
-        free(run.chunk_levels);
-        run.chunk_levels = nullptr;
+    release_chunk_levels();
+}
+
+void release_chunk_levels(void) {
+    if (!run.chunk_levels) return;
+    for (uint32_t level = 0; level < run.levels_in_use; level++) {
+        free(run.chunk_levels[level].data_area);
+        run.chunk_levels[level].data_area = nullptr;
     }
+    free(run.chunk_levels);
+    run.chunk_levels = nullptr;
+    run.level_capacity = 0;
 }

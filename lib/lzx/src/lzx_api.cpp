@@ -29,21 +29,25 @@ struct lzx_data {
 
 namespace {
 
+// Hands bytes to put_bytes and counts what it took; false, with the stream
+// marked broken, when it took fewer.
+bool deliver(lzx_data &h, uint8_t *bytes, int size) {
+    int taken = h.put_bytes(h.put_bytes_context, size, bytes);
+    if (taken > 0) h.compressed_length += static_cast<uint64_t>(taken > size ? size : taken);
+    if (taken == size) return true;
+    h.output_failed = true;
+    return false;
+}
+
 // Compresses the buffered frame, zero-padded, and delivers it.
-int flush_frame(lzx_data &h, bool split_blocks) {
+int flush_frame(lzx_data &h) {
     if (h.frame_fill == 0) return 0;
     std::memset(h.frame.data() + h.frame_fill, 0, lzx::frame_size - h.frame_fill);
     h.frame_fill = 0;
     h.output.clear();
-    h.compressor->compress(h.frame.data(), split_blocks, h.output);
+    h.compressor->compress(h.frame.data(), h.split_blocks, h.output);
     // A frame compresses to a little over 32 KB at most.
-    int size = static_cast<int>(h.output.size());
-    int taken = h.put_bytes(h.put_bytes_context, size, h.output.data());
-    if (taken > 0) h.compressed_length += static_cast<uint64_t>(taken > size ? size : taken);
-    if (taken != size) {
-        h.output_failed = true;
-        return -1;
-    }
+    if (!deliver(h, h.output.data(), static_cast<int>(h.output.size()))) return -1;
     h.frames_done++;
     if (h.mark_frame)
         h.mark_frame(h.mark_frame_context, static_cast<uint32_t>(h.frames_done * lzx::frame_size),
@@ -51,7 +55,7 @@ int flush_frame(lzx_data &h, bool split_blocks) {
     return 0;
 }
 
-int compress_input(lzx_data &h, int block_size, bool split_blocks) {
+int compress_input(lzx_data &h, int block_size) {
     int remaining = block_size;
     while (remaining > 0) {
         int want = static_cast<int>(lzx::frame_size - h.frame_fill);
@@ -62,7 +66,7 @@ int compress_input(lzx_data &h, int block_size, bool split_blocks) {
         h.uncompressed_length += static_cast<uint64_t>(got);
         remaining -= got;
         if (h.frame_fill == lzx::frame_size || got < want) {
-            if (flush_frame(h, split_blocks) < 0) return -1;
+            if (flush_frame(h) < 0) return -1;
         }
         if (got < want) break;  // the input has ended
     }
@@ -107,7 +111,7 @@ int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks) {
     if (handle == nullptr || block_size <= 0 || handle->output_failed) return -1;
     try {
         handle->split_blocks = split_blocks != 0;
-        return compress_input(*handle, block_size, handle->split_blocks);
+        return compress_input(*handle, block_size);
     } catch (const std::bad_alloc &) {
         return -1;
     }
@@ -120,7 +124,7 @@ int lzx_finish(lzx_data *handle, lzx_results *results) {
     // A caller whose block sizes are not whole frames may leave a partial one.
     if (!h->output_failed) {
         try {
-            status = flush_frame(*h, h->split_blocks);
+            status = flush_frame(*h);
         } catch (const std::bad_alloc &) {
             status = -1;
         }
@@ -130,9 +134,7 @@ int lzx_finish(lzx_data *handle, lzx_results *results) {
     // after the last frame.
     if (!h->output_failed && h->uncompressed_length % lzx::frame_size == 0 && h->uncompressed_length > 0) {
         uint8_t tail[2] = {0, 0};
-        int taken = h->put_bytes(h->put_bytes_context, 2, tail);
-        if (taken > 0) h->compressed_length += static_cast<uint64_t>(taken > 2 ? 2 : taken);
-        if (taken != 2) h->output_failed = true;
+        deliver(*h, tail, 2);
     }
     if (h->output_failed) status = -1;
     if (results == nullptr) return -1;

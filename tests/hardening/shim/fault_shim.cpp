@@ -209,6 +209,9 @@ int openat(int dir, const char *path, int flags, ...) {
         mode = va_arg(args, mode_t);
         va_end(args);
     }
+    // The output is created through openat too; its faults are injected at
+    // fdopen, as for the other output calls.
+    if (flags & O_ACCMODE) return real<int (*)(int, const char *, int, ...)>("openat")(dir, path, flags, mode);
     kind k = flags & O_DIRECTORY ? openat_dir : openat_input;
     if (strikes(k)) {
         errno = EACCES;
