@@ -1,0 +1,66 @@
+// The stream the tool compresses, rebuilt in memory for the benchmarks:
+// every regular file below a directory, in catalogue order, end to end.
+#ifndef BENCH_FRAME_STREAM_H
+#define BENCH_FRAME_STREAM_H
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Each frame is compressed on its own, as the tool's compressor does.
+inline constexpr size_t frame_size = 32768;
+
+inline double cpu_seconds(void) {
+    timespec now;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// The catalogue's order: bytes compared with ASCII capitals folded,
+// ties broken by the plain bytes.
+inline bool catalogue_less(const std::string &a, const std::string &b) {
+    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    size_t common = std::min(a.size(), b.size());
+    for (size_t i = 0; i < common; i++) {
+        int x = fold(static_cast<unsigned char>(a[i]));
+        int y = fold(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y;
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+// Every regular file below root, concatenated in catalogue order, cut at
+// `limit` bytes. Links are followed, as the tool follows them.
+inline std::vector<uint8_t> build_stream(const std::filesystem::path &root, uintmax_t limit, size_t &file_count) {
+    namespace fs = std::filesystem;
+    std::vector<std::pair<std::string, fs::path>> files;
+    for (const auto &item : fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink)) {
+        if (item.is_regular_file()) files.emplace_back("/" + fs::relative(item.path(), root).string(), item.path());
+    }
+    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) { return catalogue_less(a.first, b.first); });
+    // Reserved exactly, so that the peak after loading is the stream itself
+    // and any growth after it belongs to the compressors.
+    uintmax_t total = 0;
+    for (const auto &file : files) total += fs::file_size(file.second);
+    std::vector<uint8_t> stream;
+    stream.reserve(std::min(total, limit));
+    file_count = 0;
+    for (const auto &file : files) {
+        if (stream.size() >= limit) break;
+        std::ifstream in(file.second, std::ios::binary);
+        stream.insert(stream.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        file_count++;
+    }
+    if (stream.size() > limit) stream.resize(limit);
+    return stream;
+}
+
+#endif
