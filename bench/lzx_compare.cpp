@@ -2,7 +2,10 @@
 // compressor, wimlib's LZX compressor and raw deflate, frame by frame, and
 // prints sizes and CPU throughput with our figures as ratios to theirs.
 //
-//   lzx_compare DIR
+//   lzx_compare [--frames N] [--ours-only] DIR
+//
+// --frames N keeps the first N frames of the stream; --ours-only skips the
+// others (both for repeatable instruction counts under callgrind).
 #include <sys/resource.h>
 #include <time.h>
 #include <wimlib.h>
@@ -57,8 +60,9 @@ bool catalogue_less(const std::string &a, const std::string &b) {
     return a < b;
 }
 
-// Every regular file below root, concatenated in catalogue order.
-std::vector<uint8_t> build_stream(const fs::path &root, size_t &file_count) {
+// Every regular file below root, concatenated in catalogue order, cut at
+// `limit` bytes.
+std::vector<uint8_t> build_stream(const fs::path &root, uintmax_t limit, size_t &file_count) {
     std::vector<std::pair<std::string, fs::path>> files;
     for (const auto &item : fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink)) {
         if (item.is_regular_file()) files.emplace_back("/" + fs::relative(item.path(), root).string(), item.path());
@@ -69,12 +73,15 @@ std::vector<uint8_t> build_stream(const fs::path &root, size_t &file_count) {
     uintmax_t total = 0;
     for (const auto &file : files) total += fs::file_size(file.second);
     std::vector<uint8_t> stream;
-    stream.reserve(total);
+    stream.reserve(std::min(total, limit));
+    file_count = 0;
     for (const auto &file : files) {
+        if (stream.size() >= limit) break;
         std::ifstream in(file.second, std::ios::binary);
         stream.insert(stream.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        file_count++;
     }
-    file_count = files.size();
+    if (stream.size() > limit) stream.resize(limit);
     return stream;
 }
 
@@ -184,22 +191,37 @@ double megabytes_per_second(uint64_t input, double seconds) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s DIR\n", argv[0]);
+    uintmax_t limit = UINTMAX_MAX;
+    bool ours_only = false;
+    int arg = 1;
+    for (; arg + 1 < argc; arg++) {
+        std::string option = argv[arg];
+        if (option == "--frames" && arg + 2 < argc) {
+            limit = std::stoull(argv[++arg]) * frame_size;
+        } else if (option == "--ours-only") {
+            ours_only = true;
+        } else {
+            break;
+        }
+    }
+    if (arg + 1 != argc) {
+        fprintf(stderr, "usage: %s [--frames N] [--ours-only] DIR\n", argv[0]);
         return 2;
     }
     size_t file_count = 0;
-    std::vector<uint8_t> stream = build_stream(argv[1], file_count);
+    std::vector<uint8_t> stream = build_stream(argv[arg], limit, file_count);
     long rss_loaded = peak_rss_kib();
-    printf("input: %s, %zu files, %zu bytes, %zu frames of %zu bytes\n", argv[1], file_count, stream.size(),
+    printf("input: %s, %zu files, %zu bytes, %zu frames of %zu bytes\n", argv[arg], file_count, stream.size(),
            (stream.size() + frame_size - 1) / frame_size, frame_size);
     if (stream.empty()) return 0;
 
     std::vector<result> results;
     results.push_back(run_ours(stream));
     long rss_ours = peak_rss_kib();
-    for (unsigned level : {20u, 50u, 100u}) results.push_back(run_wimlib(stream, level));
-    results.push_back(run_deflate(stream));
+    if (!ours_only) {
+        for (unsigned level : {20u, 50u, 100u}) results.push_back(run_wimlib(stream, level));
+        results.push_back(run_deflate(stream));
+    }
 
     printf("\n%-24s %12s %8s %10s\n", "compressor", "bytes", "ratio", "CPU MB/s");
     for (const result &r : results)
