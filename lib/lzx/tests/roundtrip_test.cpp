@@ -259,7 +259,10 @@ TEST(api_failures, bad_arguments_give_negative_results) {
 TEST(api_failures, failing_output_is_reported) {
     lzx_data *h = nullptr;
     ASSERT_EQ(lzx_init(&h, 15, give_zeros, nullptr, never_eof, take_half, nullptr, nullptr, nullptr), 0);
-    EXPECT_LT(lzx_compress_block(h, 32768, 1), 0);
+    // With worker threads a frame is delivered a few calls after its input.
+    int calls = 1;
+    while (lzx_compress_block(h, 32768, 1) >= 0 && calls < 100) calls++;
+    EXPECT_LT(calls, 100);
     EXPECT_LT(lzx_compress_block(h, 32768, 1), 0);
     lzx_results r{};
     EXPECT_LT(lzx_finish(h, &r), 0);

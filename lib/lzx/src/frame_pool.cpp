@@ -1,0 +1,130 @@
+#include "frame_pool.h"
+
+#include <new>
+#include <system_error>
+
+#include "quiet_thread.h"
+
+namespace lzx {
+
+namespace {
+// Frames in flight per thread: one being compressed, one waiting for it.
+constexpr unsigned frames_per_thread = 2;
+// A frame compresses to a little over its own size at most.
+constexpr size_t output_reserve = frame_size + 1024;
+}  // namespace
+
+frame_pool::frame_pool(uint32_t window_bits, unsigned threads)
+    : window_bits_(window_bits),
+      most_workers_(threads > 1 ? threads - 1 : 0),
+      slots_(threads > 1 ? threads * frames_per_thread : 1),
+      own_compressor_(std::make_unique<frame_compressor>(window_bits)) {
+    // Never reallocated, so that adding a started thread cannot throw.
+    worker_compressors_.reserve(most_workers_);
+    workers_.reserve(most_workers_);
+}
+
+frame_pool::~frame_pool() { stop(); }
+
+uint8_t *frame_pool::next_input() {
+    slot &s = slots_[submitted_ % slots_.size()];
+    if (s.input.empty()) {
+        s.input.resize(frame_size);
+        s.output.reserve(output_reserve);
+    }
+    return s.input.data();
+}
+
+void frame_pool::submit(bool split_blocks) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    slot &s = slots_[submitted_ % slots_.size()];
+    s.split_blocks = split_blocks;
+    s.done = false;
+    s.failed = false;
+    submitted_++;
+    // A lone frame (a small input) is compressed by the caller alone.
+    bool more_hands_needed = submitted_ - delivered_ > 1 && submitted_ - claimed_ > idle_workers_ &&
+                             workers_.size() < most_workers_;
+    lock.unlock();
+    work_queued_.notify_one();
+    if (more_hands_needed) start_worker();
+}
+
+void frame_pool::start_worker() {
+    // Without memory or threads to spare the frames still get done, by fewer hands.
+    try {
+        worker_compressors_.push_back(std::make_unique<frame_compressor>(window_bits_));
+    } catch (const std::bad_alloc &) {
+        most_workers_ = static_cast<unsigned>(workers_.size());
+        return;
+    }
+    frame_compressor &compressor = *worker_compressors_.back();
+    try {
+        workers_.push_back(start_quiet_thread([this, &compressor] { work(compressor); }));
+    } catch (const std::exception &) {
+        worker_compressors_.pop_back();
+        most_workers_ = static_cast<unsigned>(workers_.size());
+    }
+}
+
+void frame_pool::work(frame_compressor &compressor) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        idle_workers_++;
+        work_queued_.wait(lock, [this] { return stopping_ || claimed_ < submitted_; });
+        idle_workers_--;
+        if (stopping_) return;
+        compress_next(lock, compressor);
+    }
+}
+
+void frame_pool::compress_next(std::unique_lock<std::mutex> &lock, frame_compressor &compressor) {
+    slot &s = slots_[claimed_++ % slots_.size()];
+    lock.unlock();
+    bool failed = false;
+    try {
+        s.output.clear();
+        compressor.compress(s.input.data(), s.split_blocks, s.output);
+    } catch (...) {
+        // Nothing may leave a thread; the caller learns it from the frame.
+        failed = true;
+    }
+    lock.lock();
+    s.done = true;
+    s.failed = failed;
+    frame_done_.notify_one();
+}
+
+frame_pool::outcome frame_pool::oldest(bool wait, std::vector<uint8_t> *&compressed) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (delivered_ == submitted_) return outcome::none;
+    slot &s = slots_[delivered_ % slots_.size()];
+    while (!s.done) {
+        if (!wait) return outcome::pending;
+        if (claimed_ < submitted_) {
+            compress_next(lock, *own_compressor_);
+        } else {
+            frame_done_.wait(lock);
+        }
+    }
+    compressed = &s.output;
+    return s.failed ? outcome::failed : outcome::ready;
+}
+
+void frame_pool::release_oldest() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delivered_++;
+}
+
+void frame_pool::stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    work_queued_.notify_all();
+    for (std::thread &worker : workers_) worker.join();
+    workers_.clear();
+    most_workers_ = 0;
+}
+
+}  // namespace lzx
