@@ -11,12 +11,14 @@
 # its one-thread wall, below wimlib level 50's CPU time, and a peak RSS under
 # 64 MiB.
 #
-# Trees measured so far: /usr/share/doc/python3-doc/html (HTML, ~67 MB) and
-# /usr/include (C and C++ headers, ~114 MB, ~8,000 files): text of another
-# kind, many more and smaller files, and a few linked directories.
+# Trees measured: /usr/share/doc/python3-doc/html (HTML, 67 MB, 1,065 files)
+# and, as a tree of another kind, C and C++ headers: the first 100 MiB of
+# /usr/include in path order, links followed (CAP_MB=100; the whole of it
+# is ~160 MB once its linked directories are followed), about 5,000 files.
 #
-#   bench/end_to_end.sh DIR [BUILD_DIR]   (default build-e2e; needs -DKELTO_BENCH=ON)
-#   RUNS=3 bench/end_to_end.sh ...        each kelto run repeated, the fastest kept
+#   bench/end_to_end.sh DIR [BUILD_DIR]    (default build-e2e; needs -DKELTO_BENCH=ON)
+#   RUNS=3 bench/end_to_end.sh ...         each kelto run repeated, the fastest kept
+#   CAP_MB=100 bench/end_to_end.sh ...     a copy of DIR's first 100 MiB measured
 set -euo pipefail
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: $0 DIR [BUILD_DIR]" >&2; exit 2; }
 input=$(realpath "$1")
@@ -31,6 +33,30 @@ wimlib=$build/bench/end_to_end_wimlib
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelto-e2e-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+
+# The files of $1 in path order, links followed, copied to $2 until the
+# next one would pass $3 MiB.
+copy_capped() {
+    python3 - "$@" <<'PY'
+import os, shutil, sys
+source, target, cap = sys.argv[1], sys.argv[2], int(sys.argv[3]) << 20
+files = []
+for root, _, names in os.walk(source, followlinks=True):
+    files += [os.path.relpath(os.path.join(root, n), source) for n in names if os.path.isfile(os.path.join(root, n))]
+total = 0
+for name in sorted(files):
+    size = os.path.getsize(os.path.join(source, name))
+    if total + size > cap:
+        break
+    total += size
+    os.makedirs(os.path.join(target, os.path.dirname(name)), exist_ok=True)
+    shutil.copyfile(os.path.join(source, name), os.path.join(target, name))
+PY
+}
+if [ -n "${CAP_MB:-}" ]; then
+    copy_capped "$input" "$work/capped" "$CAP_MB"
+    input=$work/capped
+fi
 # kelto writes DIR.its beside DIR: a link in the work directory keeps the
 # output there.
 ln -s "$input" "$work/tree"
@@ -78,7 +104,7 @@ done
 line=$(timed bash -c 'tar -C "$1" -h -cf - . | gzip -9 > "$2"' _ "$input" "$work/tree.tar.gz")
 row "tar-h|gzip-9" "$line" "$(stat -c %s "$work/tree.tar.gz")"
 
-echo "kelto end to end: $input"
+echo "kelto end to end: $1 ($input)${CAP_MB:+, its first $CAP_MB MiB}"
 echo "$files files, $input_bytes bytes, $frames frames of 32 KiB; $threads CPUs; fastest of $runs run(s) per kelto row; $(date -u '+%Y-%m-%d %H:%M UTC')"
 library=$(dirname "$0")/../lib/lzx
 echo "library at commit $(git -C "$library" log -1 --format=%h -- . 2>/dev/null || echo unknown)$(git -C "$library" diff --quiet HEAD -- . 2>/dev/null || echo ', with changes not committed')"

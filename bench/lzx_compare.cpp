@@ -7,25 +7,19 @@
 // --frames N keeps the first N frames of the stream; --ours-only skips the
 // others (both for repeatable instruction counts under callgrind).
 #include <sys/resource.h>
-#include <time.h>
-#include <wimlib.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "frame_stream.h"
 #include "lzxcomp.h"
-
-namespace fs = std::filesystem;
+#include "wimlib_frames.h"
 
 namespace {
-constexpr size_t frame_size = 32768;
 constexpr int window_bits = 15;
 
 struct result {
@@ -34,55 +28,10 @@ struct result {
     double seconds;
 };
 
-double cpu_seconds(void) {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
 long peak_rss_kib(void) {
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-// The catalogue's order: bytes compared with ASCII capitals folded,
-// ties broken by the plain bytes.
-bool catalogue_less(const std::string &a, const std::string &b) {
-    auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; i++) {
-        int x = fold(static_cast<unsigned char>(a[i]));
-        int y = fold(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y;
-    }
-    if (a.size() != b.size()) return a.size() < b.size();
-    return a < b;
-}
-
-// Every regular file below root, concatenated in catalogue order, cut at
-// `limit` bytes.
-std::vector<uint8_t> build_stream(const fs::path &root, uintmax_t limit, size_t &file_count) {
-    std::vector<std::pair<std::string, fs::path>> files;
-    for (const auto &item : fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink)) {
-        if (item.is_regular_file()) files.emplace_back("/" + fs::relative(item.path(), root).string(), item.path());
-    }
-    std::sort(files.begin(), files.end(), [](const auto &a, const auto &b) { return catalogue_less(a.first, b.first); });
-    // Reserved exactly, so that the peak after loading is the stream itself
-    // and any growth after it belongs to the compressors.
-    uintmax_t total = 0;
-    for (const auto &file : files) total += fs::file_size(file.second);
-    std::vector<uint8_t> stream;
-    stream.reserve(std::min(total, limit));
-    file_count = 0;
-    for (const auto &file : files) {
-        if (stream.size() >= limit) break;
-        std::ifstream in(file.second, std::ios::binary);
-        stream.insert(stream.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        file_count++;
-    }
-    if (stream.size() > limit) stream.resize(limit);
-    return stream;
 }
 
 // --- ours, through the C interface, driven as the tool drives it ---------
@@ -142,22 +91,9 @@ result run_ours(const std::vector<uint8_t> &stream) {
 
 // --- wimlib's LZX, one call per frame -----------------------------------
 result run_wimlib(const std::vector<uint8_t> &stream, unsigned level) {
-    wimlib_compressor *compressor = nullptr;
-    if (wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZX, frame_size, level, &compressor) != 0) {
-        fprintf(stderr, "wimlib_create_compressor failed\n");
-        exit(1);
-    }
-    std::vector<uint8_t> out(frame_size);
-    uint64_t total = 0;
-    double start = cpu_seconds();
-    for (size_t at = 0; at < stream.size(); at += frame_size) {
-        size_t length = std::min(frame_size, stream.size() - at);
-        size_t got = wimlib_compress(stream.data() + at, length, out.data(), out.size(), compressor);
-        total += got ? got : frame_size;  // incompressible: stored whole
-    }
-    double seconds = cpu_seconds() - start;
-    wimlib_free_compressor(compressor);
-    return {"wimlib LZX level " + std::to_string(level), total, seconds};
+    double seconds = 0;
+    uint64_t bytes = wimlib_compress_frames(stream, level, seconds);
+    return {"wimlib LZX level " + std::to_string(level), bytes, seconds};
 }
 
 // --- zlib level 9 raw deflate, one stream per frame ----------------------
