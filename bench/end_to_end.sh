@@ -66,7 +66,7 @@ row() { echo "$*" >> "$work/rows"; }
 
 # Runs "$@" under GNU time, its output to log.txt; prints "wall cpu rss".
 timed() {
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > "$work/log.txt"
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > "$work/log.txt" || return
     awk '{ printf "%.2f %.2f %d\n", $1, $2 + $3, $4 }' "$work/time.txt"
 }
 
