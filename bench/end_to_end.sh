@@ -90,6 +90,8 @@ run_kelto() {
 tar -C "$input" -h -cf - . | wc -c > /dev/null
 
 threads=$(nproc)
+# Wall times mean little on a machine busy with other work: the load is shown.
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 run_kelto kelto-1-thread LZXCOMP_THREADS=1
 run_kelto "kelto-$threads-threads"
 identical=yes
@@ -106,6 +108,7 @@ row "tar-h|gzip-9" "$line" "$(stat -c %s "$work/tree.tar.gz")"
 
 echo "kelto end to end: $1 ($input)${CAP_MB:+, its first $CAP_MB MiB}"
 echo "$files files, $input_bytes bytes, $frames frames of 32 KiB; $threads CPUs; fastest of $runs run(s) per kelto row; $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)"
 library=$(dirname "$0")/../lib/lzx
 echo "library at commit $(git -C "$library" log -1 --format=%h -- . 2>/dev/null || echo unknown)$(git -C "$library" diff --quiet HEAD -- . 2>/dev/null || echo ', with changes not committed')"
 echo
