@@ -11,6 +11,14 @@
  * frames; the padding is never counted as input. When the input fills its
  * last frame exactly, lzx_finish adds two zero bytes after it, which
  * libmspack reads ahead at the end of the stream.
+ *
+ * Frames are compressed side by side on worker threads, as many threads in
+ * all as the CPUs the process may run on (at most 16), or as the environment
+ * variable LZXCOMP_THREADS says when lzx_init runs; 1 starts no thread. The
+ * callbacks still run only on the caller's thread, and the stream, the frame
+ * marks and the results are the same for every thread count. The workers
+ * block signals, leaving them to the program's own threads, and are ended
+ * by lzx_finish and by any failure after which every call fails.
  */
 #ifndef LZXCOMP_H
 #define LZXCOMP_H
@@ -51,17 +59,21 @@ int lzx_init(lzx_data **handle, int window_bits,
 
 void lzx_reset(lzx_data *handle);
 
-/* Compresses up to block_size bytes of input, in as many frames as they
- * fill; a frame left partly filled waits for the next call. A call that gets
- * no input emits nothing. split_blocks nonzero lets the compressor divide a
- * frame into several blocks where that is smaller. Negative on failure: bad
- * arguments, get_bytes returning a negative or too large count, put_bytes
- * taking fewer bytes than given (after which every call fails). */
+/* Takes up to block_size bytes of input, in as many frames as they fill; a
+ * frame left partly filled waits for the next call. A call that gets no input
+ * emits nothing. split_blocks nonzero lets the compressor divide a frame into
+ * several blocks where that is smaller. With worker threads the call may
+ * return before its frames are compressed: they are delivered, in order, by
+ * later calls. Negative on failure: bad arguments, get_bytes returning a
+ * negative or too large count, and, after which every call fails, put_bytes
+ * taking fewer bytes than given or a frame that could not be compressed (no
+ * memory); those two are reported by the call that delivers that frame. */
 int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks);
 
-/* Compresses a partly filled frame, delivers everything, fills results
- * (when given) and releases the handle. Negative when the delivered stream
- * is incomplete (put_bytes failed) or results is null. */
+/* Compresses a partly filled frame, delivers every frame still in flight,
+ * fills results (when given) and releases the handle, its threads ended.
+ * Negative when the delivered stream is incomplete (put_bytes failed or a
+ * frame could not be compressed) or results is null. */
 int lzx_finish(lzx_data *handle, lzx_results *results);
 
 #ifdef __cplusplus
