@@ -33,11 +33,11 @@ class match_finder {
     void find_all(const uint8_t *data, uint32_t size, match_cache &cache);
 
   private:
-    // Inserts `pos` into its tree; appends its matches longer than `best`
-    // when `out` is set (this position's list starts at `first`). Returns
-    // the longest length found.
-    uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t best,
-                     std::vector<match> *out, size_t first);
+    // Inserts `pos` into its tree; when `record` is set, appends its matches
+    // longer than `best` to out[count..] (this position's list starts at
+    // `first`). Returns the longest length found.
+    uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t best, bool record, match *out,
+                     uint32_t first, uint32_t &count);
 
     uint32_t max_distance_;
     uint32_t nice_length_;

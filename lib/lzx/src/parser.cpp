@@ -33,22 +33,25 @@ inline uint32_t length_of(path_node n) { return length_field - (uint32_t(n >> 16
 inline uint32_t code_of(path_node n) { return uint32_t(n) & 0xFFFF; }
 inline void relax(path_node &n, path_node way) { n = std::min(n, way); }
 
-// Repeat offsets in force at a position. Within a frame offsets fit 16
-// bits; a larger one (from the caller) is unusable and is clamped.
-struct repeat_set {
-    uint16_t r[3];
-};
+// The repeat offsets in force at a position, packed R0 | R1 << 16 | R2 << 32.
+// Within a frame offsets fit 16 bits; a larger one (from the caller) is
+// unusable and is clamped.
+using repeat_set = uint64_t;
 
-inline uint16_t load16(const uint8_t *p) {
-    uint16_t v;
-    std::memcpy(&v, p, 2);
-    return v;
+inline uint32_t repeat_at(repeat_set reps, uint32_t k) { return uint32_t(reps >> (16 * k)) & 0xFFFF; }
+
+inline repeat_set repeats_after(repeat_set reps, uint32_t offset_code) {
+    if (offset_code >= num_repeat_offsets) return (reps << 16 | (offset_code - 2)) & 0xFFFFFFFFFFFF;
+    if (offset_code == 0) return reps;
+    // R1 or R2 swaps with R0.
+    const uint32_t shift = 16 * offset_code;
+    const uint64_t r0 = reps & 0xFFFF, rk = (reps >> shift) & 0xFFFF;
+    return (reps & ~(0xFFFFull | 0xFFFFull << shift)) | rk | r0 << shift;
 }
 
-template <typename T>
-inline void repeats_after(const T in[3], uint32_t offset_code, T out[3]) {
+inline void repeats_after(const uint32_t in[3], uint32_t offset_code, uint32_t out[3]) {
     if (offset_code >= num_repeat_offsets) {
-        out[0] = T(offset_code - 2);
+        out[0] = offset_code - 2;
         out[1] = in[0];
         out[2] = in[1];
         return;
@@ -57,6 +60,22 @@ inline void repeats_after(const T in[3], uint32_t offset_code, T out[3]) {
     out[1] = in[1];
     out[2] = in[2];
     out[offset_code] = in[0];
+}
+
+inline uint16_t load16(const uint8_t *p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+// Slots of explicit offsets within a frame: codes below 2^16.
+constexpr uint32_t frame_slots = 32;
+
+// Slot of an explicit offset code within a frame (3 <= code < 2^16):
+// slots pair up per power of two, the bit below the top one picks the half.
+inline uint32_t frame_slot(uint32_t offset_code) {
+    uint32_t top = 31 - static_cast<uint32_t>(__builtin_clz(offset_code));
+    return 2 * top + ((offset_code >> (top - 1)) & 1);
 }
 
 }  // namespace
@@ -74,10 +93,12 @@ struct parser::state {
     // overflow, and laid out for the inner loops as packed ways without
     // their base cost.
     costs prices;
+    path_node literal_way[num_chars];
     path_node long_way[max_match + 1];    // length tree part, lengths 9 and up
     path_node repeat_way[num_repeat_offsets][max_match + 1];
-    path_node short_way[max_position_slots][num_primary_lengths + 1];  // lengths 2..8 by slot
-    path_node long_header[max_position_slots];                          // main symbol of lengths 9 and up
+    path_node short_way[frame_slots][num_primary_lengths];  // lengths 2..8 by slot
+    path_node long_header[frame_slots];                     // main symbol of lengths 9 and up
+    path_node footer_way[frame_slots][8];                   // footer by slot and its low 3 bits
 
     explicit state(uint32_t window_bits)
         : max_distance((1u << window_bits) - 3),
@@ -85,30 +106,24 @@ struct parser::state {
           nodes(frame_size + 1),
           repeats(frame_size + 1) {}
 
-    const costs &prepare_prices(const costs &p);
-    uint32_t footer_price(uint32_t offset_code) const {
-        uint32_t slot = slot_of(offset_code);
-        uint32_t bits = footer_bits(slot);
-        if (prices.aligned_block && bits >= 3)
-            return bits - 3 + prices.aligned[(offset_code - slot_bases.base[slot]) & 7];
-        return bits;
-    }
-    // An explicit-offset match, footer included, as a way into its end.
-    path_node match_way(uint32_t base, uint32_t offset_code, uint32_t length) const {
-        uint32_t slot = slot_of(offset_code);
-        path_node way = pack(base + footer_price(offset_code), 0, offset_code);
+    void prepare_prices(const costs &p);
+    // An explicit-offset match as a way into its end, before its base cost.
+    path_node match_way(uint32_t offset_code, uint32_t length) const {
+        uint32_t slot = frame_slot(offset_code);
+        path_node way = footer_way[slot][offset_code & 7] + offset_code;
         if (length < min_match + num_primary_lengths) return way + short_way[slot][length - min_match];
         return way + long_header[slot] + long_way[length];
     }
 };
 
-const costs &parser::state::prepare_prices(const costs &given) {
+void parser::state::prepare_prices(const costs &given) {
     constexpr uint32_t cap = 1000;  // bits; far above any real code length
     for (uint32_t i = 0; i < max_main_symbols; i++) prices.main[i] = std::min(given.main[i], cap);
     for (uint32_t i = 0; i < num_length_symbols; i++) prices.length[i] = std::min(given.length[i], cap);
     for (uint32_t i = 0; i < num_aligned_symbols; i++) prices.aligned[i] = std::min(given.aligned[i], cap);
     prices.aligned_block = given.aligned_block;
     const costs &p = prices;
+    for (uint32_t c = 0; c < num_chars; c++) literal_way[c] = pack(p.main[c], 1, 0);
     for (uint32_t len = 0; len <= max_match; len++) {
         uint32_t extra = len >= min_match + num_primary_lengths ? p.length[len - 9] : 0;
         long_way[len] = pack(extra, len, 0);
@@ -119,12 +134,17 @@ const costs &parser::state::prepare_prices(const costs &given) {
             repeat_way[k][len] = long_way[len] + pack(p.main[symbol], 0, k);
         }
     }
-    for (uint32_t slot = 0; slot < max_position_slots; slot++) {
+    for (uint32_t slot = 0; slot < frame_slots; slot++) {
         const uint32_t *symbols = p.main + num_chars + 8 * slot;
         for (uint32_t l = 0; l < num_primary_lengths; l++) short_way[slot][l] = pack(symbols[l], l + min_match, 0);
         long_header[slot] = pack(symbols[num_primary_lengths], 0, 0);
+        // An aligned block sends the low 3 bits of a long footer through its tree.
+        uint32_t bits = footer_bits(slot);
+        for (uint32_t low = 0; low < 8; low++) {
+            uint32_t price = p.aligned_block && bits >= 3 ? bits - 3 + p.aligned[low] : bits;
+            footer_way[slot][low] = pack(price, 0, 0);
+        }
     }
-    return prices;
 }
 
 parser::parser(uint32_t window_bits) : state_(std::make_unique<state>(window_bits)) {}
@@ -137,38 +157,41 @@ void parser::load_frame(const uint8_t *data, uint32_t size) {
 
 // Forward dynamic programming over the positions: every node keeps its
 // cheapest known way in, and the repeat offsets of that path.
-void parser::parse(const costs &given_prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
+void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
                    std::vector<item> &items, uint32_t end_repeats[3]) {
     state &s = *state_;
-    const costs &prices = s.prepare_prices(given_prices);
+    s.prepare_prices(prices);
     const uint8_t *data = s.frame.data();
     const uint32_t count = end - begin;
     path_node *nodes = s.nodes.data();
     repeat_set *node_repeats = s.repeats.data();
     std::fill(nodes, nodes + count + 1, pack(infinite_cost, 0, 0));
     nodes[0] = pack(0, 0, 0);
+    node_repeats[0] = 0;
     for (uint32_t k = 0; k < num_repeat_offsets; k++)
-        node_repeats[0].r[k] = uint16_t(std::min(start_repeats[k], 0xFFFFu));
+        node_repeats[0] |= repeat_set(std::min(start_repeats[k], 0xFFFFu)) << (16 * k);
+    const match *matches = s.cache.matches.data();
+    const uint32_t *match_lists = s.cache.first.data() + begin;
 
     for (uint32_t i = 0; i < count;) {
         const path_node here = nodes[i];
-        const uint32_t here_length = length_of(here);
-        uint16_t *reps = node_repeats[i].r;
-        if (i > 0) {
-            const uint16_t *before = node_repeats[i - here_length].r;
-            if (here_length == 1)
-                std::memcpy(reps, before, sizeof node_repeats[i].r);
-            else
-                repeats_after(before, code_of(here), reps);
+        // Of the frame's first node only the cost counts.
+        const uint32_t here_length = i > 0 ? length_of(here) : 0;
+        repeat_set reps = node_repeats[i];
+        if (here_length == 1) {
+            reps = node_repeats[i - 1];
+            node_repeats[i] = reps;
+        } else if (here_length > 1) {
+            reps = repeats_after(node_repeats[i - here_length], code_of(here));
+            node_repeats[i] = reps;
         }
         const uint32_t pos = begin + i;
         const uint32_t limit = std::min(max_match, end - pos);
-        const uint32_t base = cost_of(here);
-        const path_node base_way = pack(base, 0, 0);
+        const path_node base_way = here & ~0xFFFFFFFFull;
         const uint8_t *in = data + pos;
         path_node *to = nodes + i;
 
-        relax(to[1], pack(base + prices.main[in[0]], 1, 0));
+        relax(to[1], base_way + s.literal_way[in[0]]);
         if (limit < min_match) {
             i++;
             continue;
@@ -177,27 +200,30 @@ void parser::parse(const costs &given_prices, uint32_t begin, uint32_t end, cons
         // Matches at the repeat offsets, by direct comparison. When a match
         // ended here, R0 is its offset: going on at R0 is the same match
         // made longer, which the match's own lengths already offer.
-        uint32_t rep_lengths[num_repeat_offsets] = {0, 0, 0};
-        uint32_t best_rep = 0;
-        uint32_t continued = 0;
         const uint32_t reach = std::min(pos, s.max_distance);
         const uint16_t head = load16(in);
-        for (uint32_t k = 0; k < num_repeat_offsets; k++) {
-            uint32_t d = reps[k];
-            if (d - 1 >= reach || load16(in - d) != head) continue;  // d = 0 wraps and fails too
-            if ((k >= 1 && d == reps[0]) || (k == 2 && d == reps[1])) continue;
-            uint32_t len = extend_match(in, in - d, 0, limit);
-            if (k == 0 && here_length > 1 && here_length + len <= max_match) {
+        const uint32_t r0 = repeat_at(reps, 0), r1 = repeat_at(reps, 1), r2 = repeat_at(reps, 2);
+        uint32_t rep_lengths[num_repeat_offsets] = {0, 0, 0};
+        uint32_t continued = 0;
+        // d - 1 wraps for d = 0, which fails too.
+        if (r0 - 1 < reach && load16(in - r0) == head) {
+            uint32_t len = extend_match(in, in - r0, min_match, limit);
+            if (here_length > 1 && here_length + len <= max_match)
                 continued = len;
-                continue;
-            }
-            rep_lengths[k] = len;
-            if (len > rep_lengths[best_rep]) best_rep = k;
+            else
+                rep_lengths[0] = len;
         }
+        if (r1 != r0 && r1 - 1 < reach && load16(in - r1) == head)
+            rep_lengths[1] = extend_match(in, in - r1, min_match, limit);
+        if (r2 != r0 && r2 != r1 && r2 - 1 < reach && load16(in - r2) == head)
+            rep_lengths[2] = extend_match(in, in - r2, min_match, limit);
+        uint32_t best_rep = 0;
+        if (rep_lengths[1] > rep_lengths[best_rep]) best_rep = 1;
+        if (rep_lengths[2] > rep_lengths[best_rep]) best_rep = 2;
 
-        const match *first = s.cache.matches.data() + s.cache.first[pos];
-        const match *last = s.cache.matches.data() + s.cache.first[pos + 1];
-        uint32_t longest = last > first ? std::min<uint32_t>(last[-1].length, limit) : 0;
+        const match *first = matches + match_lists[i];
+        const match *last = matches + match_lists[i + 1];
+        const uint32_t longest = last > first ? std::min<uint32_t>(last[-1].length, limit) : 0;
 
         // A very long match is taken whole: the positions it covers are not searched.
         if (rep_lengths[best_rep] >= take_whole_length || longest >= take_whole_length) {
@@ -208,7 +234,7 @@ void parser::parse(const costs &given_prices, uint32_t begin, uint32_t end, cons
                 way = base_way + s.repeat_way[best_rep][len];
             } else {
                 len = longest;
-                way = s.match_way(base, last[-1].distance + 2u, len);
+                way = base_way + s.match_way(last[-1].distance + 2u, len);
             }
             relax(to[len], way);
             i += len;
@@ -217,23 +243,28 @@ void parser::parse(const costs &given_prices, uint32_t begin, uint32_t end, cons
 
         // Lengths up to `continued` are cheaper as the longer previous match.
         const uint32_t shortest = std::max(min_match, continued + 1);
-        for (uint32_t k = 0; k < num_repeat_offsets; k++) {
-            const path_node *ways = s.repeat_way[k];
-            for (uint32_t len = shortest; len <= rep_lengths[k]; len++) relax(to[len], base_way + ways[len]);
+        if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2]) {
+            for (uint32_t k = 0; k < num_repeat_offsets; k++) {
+                const path_node *ways = s.repeat_way[k];
+                for (uint32_t len = shortest; len <= rep_lengths[k]; len++) relax(to[len], base_way + ways[len]);
+            }
         }
 
+        // A repeat offset codes the same match cheaper; 0 is no distance.
+        const uint32_t taken0 = rep_lengths[0] || continued ? r0 : 0;
+        const uint32_t taken1 = rep_lengths[1] ? r1 : 0;
+        const uint32_t taken2 = rep_lengths[2] ? r2 : 0;
         uint32_t len = shortest;
-        for (const match *m = first; m < last && len <= limit; m++) {
-            uint32_t top = std::min<uint32_t>(m->length, limit);
-            // A repeat offset codes the same match cheaper.
-            if ((m->distance == reps[0] && (rep_lengths[0] || continued)) ||
-                (m->distance == reps[1] && rep_lengths[1]) || (m->distance == reps[2] && rep_lengths[2])) {
+        for (const match *m = first; m < last; m++) {
+            const uint32_t top = std::min<uint32_t>(m->length, limit);
+            const uint32_t distance = m->distance;
+            if (distance == taken0 || distance == taken1 || distance == taken2) {
                 len = std::max(len, top + 1);
                 continue;
             }
-            const uint32_t code = m->distance + 2u;
-            const uint32_t slot = slot_of(code);
-            const path_node offset_way = pack(base + s.footer_price(code), 0, code);
+            const uint32_t code = distance + 2u;
+            const uint32_t slot = frame_slot(code);
+            const path_node offset_way = base_way + s.footer_way[slot][code & 7] + code;
             const path_node *short_ways = s.short_way[slot] - min_match;
             for (; len <= top && len < min_match + num_primary_lengths; len++)
                 relax(to[len], offset_way + short_ways[len]);
