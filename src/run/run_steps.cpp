@@ -22,7 +22,7 @@ namespace {
 void end_run_out_of_memory(void) { end_run("ERROR: Out of memory while reading the input directory\n"); }
 }  // namespace
 
-int catalogue_input(void) {
+int walk_input(void) {
     // The set-up's two bytes are not counted in capacity, so the first
     // extension of the prefix obtains a buffer of its own size.
     run.name_prefix.buffer = static_cast<char *>(malloc(2));
@@ -45,8 +45,17 @@ int catalogue_input(void) {
         printf("ERROR: Could not add the container's own files to the catalogue\n");
         return -1;
     }
+    return 0;
+}
+
+void sort_catalogue(void) {
     sort_entries();
     if (settings.flatten_names) drop_duplicate_names();
+}
+
+int catalogue_input(void) {
+    if (walk_input() != 0) return -1;
+    sort_catalogue();
     return 0;
 }
 

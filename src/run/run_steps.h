@@ -2,8 +2,14 @@
 // go on or -1, after its message, to end the run with -1.
 #pragma once
 
-// Sets up the name prefix, adds the root entry, walks run.input_path, adds
-// the built-in entries and sorts the table.
+// Sets up the name prefix, adds the root entry, walks run.input_path and
+// adds the built-in entries.
+int walk_input(void);
+
+// Sorts the table; with flattened names, drops names taken twice.
+void sort_catalogue(void);
+
+// walk_input, then sort_catalogue.
 int catalogue_input(void);
 
 // Refuses an input whose files add up to 4 GiB or more: the container's
