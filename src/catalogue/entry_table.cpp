@@ -8,16 +8,15 @@
 #include "run/settings.h"
 
 namespace {
-// Grows the slot array in steps of ten so that a slot is always free after
-// an add.
+// Grows the slot array so that a slot is always free after an add.
 int grow_table(void) {
     entry_table &table = run.entry_table;
-    uint64_t need = capacity_before_append(table.count);
-    if (table.capacity >= need) return 0;
-    void *grown = realloc(table.entries, need * sizeof(its_entry *));
+    if (table.capacity >= capacity_before_append(table.count)) return 0;
+    uint64_t grown_to = grown_capacity(table.count, table.capacity);
+    void *grown = realloc(table.entries, grown_to * sizeof(its_entry *));
     if (!grown) return -1;
     table.entries = static_cast<its_entry **>(grown);
-    table.capacity = need;
+    table.capacity = grown_to;
     return 0;
 }
 

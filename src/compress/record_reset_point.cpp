@@ -8,8 +8,8 @@
 
 void record_reset_point(void *, uint32_t, uint32_t compressed_position) {
     reset_table &table = run.reset_table;
-    uint64_t wanted = capacity_before_append(table.count);
-    if (wanted > table.capacity) {
+    if (capacity_before_append(table.count) > table.capacity) {
+        uint64_t wanted = grown_capacity(table.count, table.capacity);
         void *grown = realloc(table.values, wanted * sizeof *table.values);
         // A dropped reset point shifts every later frame: readers then
         // extract wrong bytes from a container that looks complete.

@@ -7,7 +7,7 @@
 
 using reset_point_test = compress_test;
 
-TEST_F(reset_point_test, GrowsTenValuesAheadOfNeed) {
+TEST_F(reset_point_test, GrowsAheadOfNeed) {
     record_reset_point(nullptr, 0, 100);
     EXPECT_EQ(run.reset_table.capacity, 10u);
     for (uint32_t i = 1; i < 9; i++) record_reset_point(nullptr, 0, 100 + i);
@@ -21,6 +21,10 @@ TEST_F(reset_point_test, GrowsTenValuesAheadOfNeed) {
     EXPECT_EQ(run.reset_table.capacity, 30u);
     ASSERT_EQ(run.reset_table.count, 20u);
     for (uint32_t i = 0; i < 20; i++) EXPECT_EQ(run.reset_table.values[i], 100u + i);
+    // Past thirty, half as much again each time.
+    for (uint32_t i = 20; i < 30; i++) record_reset_point(nullptr, 0, 100 + i);
+    EXPECT_EQ(run.reset_table.capacity, 50u);
+    EXPECT_EQ(run.reset_table.values[29], 129u);
 }
 
 TEST_F(reset_point_test, KeepsTheThirdValueWidened) {
