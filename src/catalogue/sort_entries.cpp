@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,51 @@ bool sorts_before(const its_entry *a, const its_entry *b) {
     return order < 0;
 }
 
+// A name's eight bytes from `offset` on, folded, as a number that orders
+// as they do; past the end zeros, which sort before any byte of a name.
+uint64_t folded_key(const its_entry *entry, size_t offset) {
+    uint64_t key = 0;
+    for (size_t at = offset; at < offset + 8; at++) {
+        unsigned byte = at < entry->name_len ? fold(static_cast<unsigned char>(entry->name[at])) : 0;
+        key = key << 8 | byte;
+    }
+    return key;
+}
+
+struct keyed_entry {
+    uint64_t key;
+    its_entry *entry;
+};
+
+// Below this many entries a plain comparison sort is as quick.
+constexpr ptrdiff_t few_entries = 32;
+
+// Sorts entries whose names agree, folded, in their first `offset` bytes.
+// Comparing keys kept beside the pointers, eight bytes at a time, reads
+// each name once per step instead of at every comparison: with a million
+// names that is most of the time a comparison sort spends waiting on memory.
+void sort_from(keyed_entry *first, keyed_entry *last, size_t offset) {
+    if (last - first < few_entries) {
+        std::sort(first, last, [](const keyed_entry &a, const keyed_entry &b) { return sorts_before(a.entry, b.entry); });
+        return;
+    }
+    for (keyed_entry *item = first; item != last; ++item) item->key = folded_key(item->entry, offset);
+    std::sort(first, last, [](const keyed_entry &a, const keyed_entry &b) { return a.key < b.key; });
+    for (keyed_entry *group = first; group != last;) {
+        keyed_entry *end = group + 1;
+        while (end != last && end->key == group->key) ++end;
+        // Equal keys that end within them are names equal under folding.
+        bool names_ended = group->entry->name_len <= offset + 8;
+        if (end - group > 1) {
+            if (names_ended) std::sort(group, end, [](const keyed_entry &a, const keyed_entry &b) {
+                return sorts_before(a.entry, b.entry);
+            });
+            else sort_from(group, end, offset + 8);
+        }
+        group = end;
+    }
+}
+
 const char *shown_path(const its_entry *entry) { return entry->source_path ? entry->source_path : entry->name + 1; }
 }  // namespace
 
@@ -38,7 +84,11 @@ int compare_names(const its_entry *a, const its_entry *b) {
     const unsigned char *x = reinterpret_cast<const unsigned char *>(a->name);
     const unsigned char *y = reinterpret_cast<const unsigned char *>(b->name);
     size_t shorter = std::min(a->name_len, b->name_len);
-    for (size_t i = 0; i < shorter; i++) {
+    // Names below one directory share its whole name: skip equal bytes,
+    // which stay equal folded, eight at a time.
+    size_t i = 0;
+    while (i + 8 <= shorter && memcmp(x + i, y + i, 8) == 0) i += 8;
+    for (; i < shorter; i++) {
         unsigned p = fold(x[i]);
         unsigned q = fold(y[i]);
         if (p != q) return p < q ? -1 : 1;
@@ -49,7 +99,16 @@ int compare_names(const its_entry *a, const its_entry *b) {
 void sort_entries(void) {
     entry_table &table = run.entry_table;
     if (table.count < 2) return;
-    std::sort(table.entries, table.entries + table.count, sorts_before);
+    keyed_entry *keyed = static_cast<keyed_entry *>(malloc(table.count * sizeof(keyed_entry)));
+    if (!keyed) {
+        // Slower, but needs no memory.
+        std::sort(table.entries, table.entries + table.count, sorts_before);
+        return;
+    }
+    for (uint64_t i = 0; i < table.count; i++) keyed[i].entry = table.entries[i];
+    sort_from(keyed, keyed + table.count, 0);
+    for (uint64_t i = 0; i < table.count; i++) table.entries[i] = keyed[i].entry;
+    free(keyed);
 }
 
 void drop_duplicate_names(void) {

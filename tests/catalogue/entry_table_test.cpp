@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <random>
 
 #include "catalogue/builtin_entries.h"
 #include "catalogue/entry_table.h"
@@ -48,6 +50,21 @@ TEST_F(CatalogueTest, SlotArrayGrowsAtTheTenthAndTwentiethAdd) {
     // Static entries grow the same array.
     ASSERT_EQ(add_static_entry(&namelist_entry), 0);
     EXPECT_EQ(run.entry_table.count, 22u);
+}
+
+TEST_F(CatalogueTest, LargeTablesGrowByHalfAgainNotByTen) {
+    start_prefix();
+    std::vector<uint64_t> capacities;
+    for (int i = 0; i < 100000; i++) {
+        ASSERT_EQ(add_file_entry("f"), 0);
+        uint64_t capacity = run.entry_table.capacity;
+        if (capacities.empty() || capacities.back() != capacity) capacities.push_back(capacity);
+        ASSERT_GT(capacity, run.entry_table.count);
+    }
+    std::vector<uint64_t> first(capacities.begin(), capacities.begin() + 6);
+    EXPECT_EQ(first, (std::vector<uint64_t>{10, 20, 30, 50, 80, 120}));
+    // Steps of ten would copy the slots ten thousand times on the way.
+    EXPECT_LT(capacities.size(), 30u);
 }
 
 TEST_F(CatalogueTest, EntriesTakeTheirNamesFromThePrefix) {
@@ -115,6 +132,42 @@ TEST_F(CatalogueTest, NamesEqualUnderFoldingSortByTheirBytes) {
     EXPECT_EQ(compare_names(&a, &b), 0);
     EXPECT_GT(compare_names(&a, &c), 0);
     EXPECT_LT(compare_names(&c, &b), 0);
+}
+
+TEST_F(CatalogueTest, LargeTablesSortAsNamePairsCompare) {
+    // Thousands of names sharing long prefixes, differing in case, length
+    // and bytes above ASCII: the order is folded bytes, then plain bytes.
+    std::mt19937 random(7);
+    const std::string long_prefix = "deep/" + std::string(150, 'd') + "/";
+    const std::vector<std::string> starts = {"", "Dir/", "dir/", "DIR/x", long_prefix, "page000"};
+    const std::string alphabet = "aAbBzZ_-.0/~\xc3\x89";
+    std::vector<std::string> names;
+    for (int i = 0; i < 5000; i++) {
+        std::string name = starts[random() % starts.size()];
+        for (size_t k = random() % 20; k > 0; k--) name += alphabet[random() % alphabet.size()];
+        if (name.empty()) name = "e";
+        names.push_back(name);
+    }
+    start_prefix();
+    add_files(names);
+    sort_entries();
+    std::vector<std::string> expected;
+    for (const std::string &name : names) expected.push_back("/" + name);
+    auto folded = [](std::string text) {
+        for (char &c : text)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+        return text;
+    };
+    std::sort(expected.begin(), expected.end(), [&](const std::string &a, const std::string &b) {
+        auto unsigned_less = [](const std::string &x, const std::string &y) {
+            return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(),
+                                                [](char p, char q) { return static_cast<unsigned char>(p) < static_cast<unsigned char>(q); });
+        };
+        std::string fa = folded(a), fb = folded(b);
+        if (fa != fb) return unsigned_less(fa, fb);
+        return unsigned_less(a, b);
+    });
+    EXPECT_EQ(table_names(), expected);
 }
 
 TEST_F(CatalogueTest, BuiltinEntriesFollowEveryInputName) {
