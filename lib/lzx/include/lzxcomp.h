@@ -12,13 +12,14 @@
  * last frame exactly, lzx_finish adds two zero bytes after it, which
  * libmspack reads ahead at the end of the stream.
  *
- * Frames are compressed side by side on worker threads, as many threads in
- * all as the CPUs the process may run on (at most 16), or as the environment
- * variable LZXCOMP_THREADS says when lzx_init runs; 1 starts no thread. The
- * callbacks still run only on the caller's thread, and the stream, the frame
- * marks and the results are the same for every thread count. The workers
- * block signals, leaving them to the program's own threads, and are ended
- * by lzx_finish and by any failure after which every call fails.
+ * Frames are compressed side by side on worker threads, as many as the CPUs
+ * the process may run on (at most 16), or as the environment variable
+ * LZXCOMP_THREADS says when lzx_init runs; 1 starts none and the frames are
+ * compressed on the caller's thread. The callbacks still run only on the
+ * caller's thread, and the stream, the frame marks and the results are the
+ * same for every thread count. The workers block signals, leaving them to
+ * the program's own threads, and are ended by lzx_finish and by any failure
+ * after which every call fails.
  */
 #ifndef LZXCOMP_H
 #define LZXCOMP_H

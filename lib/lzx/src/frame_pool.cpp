@@ -16,9 +16,8 @@ constexpr size_t output_reserve = frame_size + 1024;
 
 frame_pool::frame_pool(uint32_t window_bits, unsigned threads)
     : window_bits_(window_bits),
-      most_workers_(threads > 1 ? threads - 1 : 0),
-      slots_(threads > 1 ? threads * frames_per_thread : 1),
-      own_compressor_(std::make_unique<frame_compressor>(window_bits)) {
+      most_workers_(threads > 1 ? threads : 0),
+      slots_(threads > 1 ? threads * frames_per_thread : 1) {
     // Never reallocated, so that adding a started thread cannot throw.
     worker_compressors_.reserve(most_workers_);
     workers_.reserve(most_workers_);
@@ -101,11 +100,13 @@ frame_pool::outcome frame_pool::oldest(bool wait, std::vector<uint8_t> *&compres
     slot &s = slots_[delivered_ % slots_.size()];
     while (!s.done) {
         if (!wait) return outcome::pending;
-        if (claimed_ < submitted_) {
-            compress_next(lock, *own_compressor_);
-        } else {
+        // The workers keep the CPUs busy; the caller only waits for them.
+        if (!workers_.empty()) {
             frame_done_.wait(lock);
+            continue;
         }
+        if (!own_compressor_) own_compressor_ = std::make_unique<frame_compressor>(window_bits_);
+        compress_next(lock, *own_compressor_);
     }
     compressed = &s.output;
     return s.failed ? outcome::failed : outcome::ready;

@@ -1,6 +1,6 @@
 // A window of frames compressed side by side. The caller fills frames and
 // takes them back compressed, both in stream order; worker threads compress
-// them meanwhile, and so does the caller whenever it has to wait.
+// them meanwhile, or the caller itself when there are none.
 #pragma once
 #include <condition_variable>
 #include <cstdint>
@@ -15,9 +15,9 @@ namespace lzx {
 
 class frame_pool {
   public:
-    // threads counts the caller's thread: at most threads - 1 workers,
-    // started as frames queue up. One thread keeps a window of one frame, so
-    // each frame is compressed as soon as it is handed over.
+    // threads workers at most, started as frames queue up. With one thread
+    // none starts and the window holds one frame, so the caller compresses
+    // each frame as soon as it hands it over.
     frame_pool(uint32_t window_bits, unsigned threads);
     ~frame_pool();
     frame_pool(const frame_pool &) = delete;
@@ -32,8 +32,8 @@ class frame_pool {
     enum class outcome { none, pending, ready, failed };
     // The oldest frame not yet released: none when there is no such frame,
     // pending while it is being compressed (only without wait), failed when
-    // compressing it threw. With wait the caller's thread compresses queued
-    // frames itself until the oldest is done.
+    // compressing it threw. With wait it waits for the oldest, compressing
+    // queued frames itself while no worker runs.
     outcome oldest(bool wait, std::vector<uint8_t> *&compressed);
     // The oldest frame has been delivered; its place takes a new frame.
     void release_oldest();
@@ -57,7 +57,7 @@ class frame_pool {
     uint32_t window_bits_;
     unsigned most_workers_;
     std::vector<slot> slots_;
-    std::unique_ptr<frame_compressor> own_compressor_;
+    std::unique_ptr<frame_compressor> own_compressor_;  // made when first needed
     std::vector<std::unique_ptr<frame_compressor>> worker_compressors_;
     std::vector<std::thread> workers_;
 

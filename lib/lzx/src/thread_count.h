@@ -1,4 +1,4 @@
-// How many threads compress frames, the caller's thread included.
+// How many worker threads compress frames.
 #pragma once
 
 namespace lzx {
@@ -7,7 +7,8 @@ namespace lzx {
 constexpr unsigned max_threads = 16;
 
 // LZXCOMP_THREADS when it holds a positive number, else the CPUs this process
-// may run on; never more than max_threads. 1 means no worker threads.
+// may run on; never more than max_threads. 1 means none: the caller's thread
+// compresses every frame itself.
 unsigned thread_count();
 
 }  // namespace lzx
