@@ -17,12 +17,10 @@ std::string pack_with_threads(const std::string &dir, unsigned threads) {
     process_result result =
         run_process({"/usr/bin/env", "LZXCOMP_THREADS=" + std::to_string(threads), KELTO_BINARY, dir});
     EXPECT_EQ(result.status, 0) << result.output.substr(0, 4000);
-    std::string its = dir + ".its";
-    std::string bytes = read_file(its);
-    fs::remove(its);
-    return bytes;
+    return read_file(dir + ".its");
 }
 
+// Leaves the container of the last run, with 8 threads, in place.
 void expect_same_for_every_thread_count(const std::string &dir) {
     std::string one = pack_with_threads(dir, 1);
     ASSERT_FALSE(one.empty());
@@ -48,16 +46,13 @@ TEST_F(thread_count_test, ExampleSite) {
     expect_same_for_every_thread_count(work / "site");
 }
 
-TEST_F(thread_count_test, TwoMegabytesInManyFrames) {
+TEST_F(thread_count_test, AMegabyteInManyFrames) {
     std::string in = work / "in";
     // Sizes that put file ends all over the frames, in a few directories.
-    for (uint32_t i = 0; i < 60; i++)
+    for (uint32_t i = 0; i < 50; i++)
         write_file(in + "/part" + std::to_string(i % 4) + "/file" + std::to_string(i),
-                   sample_bytes(1000 + i * 1100, i));
+                   sample_bytes(500 + i * 800, i));
     expect_same_for_every_thread_count(in);
-    // One of them read back, through the index and every file.
-    setenv("LZXCOMP_THREADS", "3", 1);
-    std::string its = pack(in);
-    unsetenv("LZXCOMP_THREADS");
-    check_with_libmspack(its, expected_entries(in));
+    // Read back through the index, every file extracted.
+    check_with_libmspack(in + ".its", expected_entries(in));
 }

@@ -43,7 +43,7 @@ compressed_stream compress_with(unsigned threads, const std::vector<uint8_t> &in
 
 TEST(threads, same_stream_for_every_thread_count) {
     std::vector<uint8_t> mixed;
-    for (uint32_t i = 0; i < 20; i++) {
+    for (uint32_t i = 0; i < 12; i++) {
         auto piece = i % 3 ? text_bytes(frame + 777 * i, i) : random_bytes(frame / 2 + i, i);
         mixed.insert(mixed.end(), piece.begin(), piece.end());
     }
@@ -52,13 +52,13 @@ TEST(threads, same_stream_for_every_thread_count) {
         std::vector<uint8_t> input;
         compress_options options;
     } cases[] = {
-        {"text", text_bytes(frame * 5, 1), {}},
+        {"text", text_bytes(frame * 4, 1), {}},
         {"random", random_bytes(frame * 3, 2), {}},
         {"partial final frame", text_bytes(frame * 4 + 1234, 3), {}},
         {"empty", {}, {}},
         {"many frames in odd calls, last flushed by finish", mixed,
          {.block_size = 10000, .stop_when_consumed = true}},
-        {"large window, unsplit", text_bytes(frame * 3, 4), {.window_bits = 17, .split_blocks = 0}},
+        {"large window, unsplit", text_bytes(frame * 2, 4), {.window_bits = 17, .split_blocks = 0}},
     };
     for (const stream_case &c : cases) {
         SCOPED_TRACE(c.name);
