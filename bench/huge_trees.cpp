@@ -278,6 +278,17 @@ std::string work_directory(void) {
     return tmp ? tmp : "/tmp";
 }
 
+// Other work on the machine shows in every wall time: print it beside them.
+double load_average(void) {
+    double load = 0;
+    FILE *file = fopen("/proc/loadavg", "r");
+    if (file) {
+        if (fscanf(file, "%lf", &load) != 1) load = 0;
+        fclose(file);
+    }
+    return load;
+}
+
 double per_entry_us(double seconds, uint64_t entries) { return seconds * 1e6 / static_cast<double>(entries); }
 
 double bytes_per_entry(long kib, long base_kib, uint64_t entries) {
@@ -285,23 +296,24 @@ double bytes_per_entry(long kib, long base_kib, uint64_t entries) {
 }
 
 void print_header(void) {
-    printf("%-11s %8s | %30s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %s\n", "shape", "entries",
+    printf("%-11s %8s | %30s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %4s | %s\n", "shape", "entries",
            "phase time (s): walk/sort/compress/dir", "walk", "sort", "compr", "dir", "contnr", "tool", "tool",
-           "steps", "tool", "its hash");
-    printf("%-11s %8s | %30s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s |\n", "", "", "", "us/ent", "us/ent",
-           "us/ent", "us/ent", "us/ent", "s", "us/ent", "B/ent", "B/ent");
+           "steps", "tool", "load", "its hash");
+    printf("%-11s %8s | %30s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %4s |\n", "", "", "", "us/ent", "us/ent",
+           "us/ent", "us/ent", "us/ent", "s", "us/ent", "B/ent", "B/ent", "1min");
 }
 
 void print_case(const std::string &shape, const case_figures &c, long empty_tool_rss) {
     const phase_figures &p = c.phases;
     char phases[64];
     snprintf(phases, sizeof phases, "%.2f/%.2f/%.2f/%.2f", p.walk, p.sort, p.compress, p.directory);
-    printf("%-11s %8llu | %30s | %8.2f %7.2f %7.2f %7.2f %7.2f | %7.2f %7.2f | %7.0f %7.0f | %016llx\n",
+    printf("%-11s %8llu | %30s | %8.2f %7.2f %7.2f %7.2f %7.2f | %7.2f %7.2f | %7.0f %7.0f | %4.1f | %016llx\n",
            shape.c_str(), static_cast<unsigned long long>(p.entries), phases, per_entry_us(p.walk, p.entries),
            per_entry_us(p.sort, p.entries), per_entry_us(p.compress, p.entries),
            per_entry_us(p.directory, p.entries), per_entry_us(p.container, p.entries), c.tool_seconds,
            per_entry_us(c.tool_seconds, p.entries), bytes_per_entry(p.rss_container, p.rss_start, p.entries),
-           bytes_per_entry(c.tool_rss, empty_tool_rss, p.entries), static_cast<unsigned long long>(c.its_hash));
+           bytes_per_entry(c.tool_rss, empty_tool_rss, p.entries), load_average(),
+           static_cast<unsigned long long>(c.its_hash));
     fflush(stdout);
 }
 }  // namespace
