@@ -1,7 +1,7 @@
 #include "frame_pool.h"
 
+#include <exception>
 #include <new>
-#include <system_error>
 
 #include "quiet_thread.h"
 
