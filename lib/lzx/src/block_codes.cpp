@@ -1,6 +1,7 @@
 #include "block_codes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "huffman.h"
@@ -45,22 +46,38 @@ void assign_block_codes(uint32_t main_symbols, block_codes &codes) {
 
 namespace {
 
-// Unused symbols: a bit dearer than the rarest used one, so that the next
-// parse can still pick them when they save enough.
-void prices_of(const uint8_t *lengths, uint32_t count, uint32_t limit, uint32_t empty_price, uint32_t *prices) {
+// Used symbols: log2(total / count), the cost an ideal code would give
+// them, no less than one bit and no more than the longest code. Unused
+// symbols: a bit dearer than the rarest used one, so that the next parse can
+// still pick them when they save enough.
+void prices_of(const uint32_t *counts, const uint8_t *lengths, uint32_t count, uint32_t limit, uint32_t empty_price,
+               uint32_t *prices) {
     uint32_t longest = 0;
-    for (uint32_t s = 0; s < count; s++) longest = std::max<uint32_t>(longest, lengths[s]);
-    uint32_t unused = longest == 0 ? empty_price : std::min(limit, longest + 1);
-    for (uint32_t s = 0; s < count; s++) prices[s] = lengths[s] ? lengths[s] : unused;
+    uint64_t total = 0;
+    for (uint32_t s = 0; s < count; s++) {
+        longest = std::max<uint32_t>(longest, lengths[s]);
+        total += counts[s];
+    }
+    const uint32_t unused = (longest == 0 ? empty_price : std::min(limit, longest + 1)) * price_scale;
+    const double log_total = std::log2(double(total));
+    for (uint32_t s = 0; s < count; s++) {
+        if (counts[s] == 0) {
+            prices[s] = unused;
+            continue;
+        }
+        double bits = std::clamp(log_total - std::log2(double(counts[s])), 1.0, double(limit));
+        prices[s] = uint32_t(bits * price_scale + 0.5);
+    }
 }
 
 }  // namespace
 
-void prices_from_codes(const block_codes &codes, uint32_t main_symbols, bool aligned_block, costs &prices) {
-    prices_of(codes.main_lengths, main_symbols, main_max_code_length, 12, prices.main);
-    for (uint32_t s = main_symbols; s < max_main_symbols; s++) prices.main[s] = main_max_code_length;
-    prices_of(codes.length_lengths, num_length_symbols, length_max_code_length, 6, prices.length);
-    prices_of(codes.aligned_lengths, num_aligned_symbols, aligned_max_code_length, 3, prices.aligned);
+void prices_from_stats(const block_stats &stats, const block_codes &codes, uint32_t main_symbols, bool aligned_block,
+                       costs &prices) {
+    prices_of(stats.main, codes.main_lengths, main_symbols, main_max_code_length, 12, prices.main);
+    for (uint32_t s = main_symbols; s < max_main_symbols; s++) prices.main[s] = main_max_code_length * price_scale;
+    prices_of(stats.length, codes.length_lengths, num_length_symbols, length_max_code_length, 6, prices.length);
+    prices_of(stats.aligned, codes.aligned_lengths, num_aligned_symbols, aligned_max_code_length, 3, prices.aligned);
     prices.aligned_block = aligned_block;
 }
 

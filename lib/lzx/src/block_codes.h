@@ -54,7 +54,9 @@ void build_block_lengths(const block_stats &stats, uint32_t main_symbols, block_
 // The canonical codes of those lengths, for writing.
 void assign_block_codes(uint32_t main_symbols, block_codes &codes);
 
-// Prices for the next parse: code lengths, and a guess for unused symbols.
-void prices_from_codes(const block_codes &codes, uint32_t main_symbols, bool aligned_block, costs &prices);
+// Prices for the next parse: each used symbol's information content, and
+// for unused ones a guess from the code lengths.
+void prices_from_stats(const block_stats &stats, const block_codes &codes, uint32_t main_symbols, bool aligned_block,
+                       costs &prices);
 
 }  // namespace lzx

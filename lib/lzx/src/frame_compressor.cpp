@@ -50,7 +50,7 @@ void frame_compressor::prices_from_items(const item *items, size_t count) {
     clear_stats(*stats_);
     add_items(items, count, *stats_);
     build_block_lengths(*stats_, encoder_.main_symbols(), *codes_);
-    prices_from_codes(*codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
+    prices_from_stats(*stats_, *codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
 }
 
 void frame_compressor::write_split(const uint8_t *data, bit_writer &bits) {

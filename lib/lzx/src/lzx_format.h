@@ -61,8 +61,12 @@ struct item {
     uint32_t offset_code;    // for a match: 0, 1, 2 repeat R0, R1, R2; else distance + 2
 };
 
-// Price of every symbol in bits, derived from a block's code lengths; the
-// parser weighs its choices with it.
+// Prices count in 1/price_scale bits: the parser weighs its choices by the
+// symbols' information content, finer than whole code lengths.
+inline constexpr uint32_t price_scale = 16;
+
+// Price of every symbol, derived from a block's symbol counts; the parser
+// weighs its choices with it.
 struct costs {
     uint32_t main[max_main_symbols];
     uint32_t length[num_length_symbols];

@@ -117,7 +117,7 @@ struct parser::state {
 };
 
 void parser::state::prepare_prices(const costs &given) {
-    constexpr uint32_t cap = 1000;  // bits; far above any real code length
+    constexpr uint32_t cap = 1000 * price_scale;  // far above any real code length
     for (uint32_t i = 0; i < max_main_symbols; i++) prices.main[i] = std::min(given.main[i], cap);
     for (uint32_t i = 0; i < num_length_symbols; i++) prices.length[i] = std::min(given.length[i], cap);
     for (uint32_t i = 0; i < num_aligned_symbols; i++) prices.aligned[i] = std::min(given.aligned[i], cap);
@@ -141,7 +141,7 @@ void parser::state::prepare_prices(const costs &given) {
         // An aligned block sends the low 3 bits of a long footer through its tree.
         uint32_t bits = footer_bits(slot);
         for (uint32_t low = 0; low < 8; low++) {
-            uint32_t price = p.aligned_block && bits >= 3 ? bits - 3 + p.aligned[low] : bits;
+            uint32_t price = p.aligned_block && bits >= 3 ? (bits - 3) * price_scale + p.aligned[low] : bits * price_scale;
             footer_way[slot][low] = pack(price, 0, 0);
         }
     }
@@ -310,6 +310,9 @@ void parser::initial_costs(uint32_t window_bits, costs &prices) {
     for (uint32_t i = 0; i < num_length_symbols; i++) prices.length[i] = i < 8 ? 4 + i / 2 : 8 + i / 64;
     for (uint32_t i = 0; i < num_aligned_symbols; i++) prices.aligned[i] = 3;
     prices.aligned_block = false;
+    for (uint32_t &price : prices.main) price *= price_scale;
+    for (uint32_t &price : prices.length) price *= price_scale;
+    for (uint32_t &price : prices.aligned) price *= price_scale;
 }
 
 }  // namespace lzx

@@ -79,9 +79,9 @@ uint64_t price_of(const std::vector<item> &items, const lzx::costs &c) {
         if (it.length >= 9) total += c.length[it.length - 9];
         uint32_t bits = lzx::footer_bits(slot);
         if (c.aligned_block && bits >= 3)
-            total += bits - 3 + c.aligned[(it.offset_code - lzx::slot_bases.base[slot]) & 7];
+            total += (bits - 3) * lzx::price_scale + c.aligned[(it.offset_code - lzx::slot_bases.base[slot]) & 7];
         else
-            total += bits;
+            total += bits * lzx::price_scale;
     }
     return total;
 }
@@ -120,7 +120,7 @@ parse_outcome check_frame(const std::vector<uint8_t> &frame, uint32_t window_bit
     p.load_frame(frame.data(), uint32_t(frame.size()));
     lzx::costs prices = start_prices(window_bits);
     if (literal_price)
-        for (uint32_t c = 0; c < 256; c++) prices.main[c] = literal_price;
+        for (uint32_t c = 0; c < 256; c++) prices.main[c] = literal_price * lzx::price_scale;
     parse_outcome out;
     check_parse(p, frame, 0, uint32_t(frame.size()), fresh, prices, (1u << window_bits) - 3, &out);
     return out;
@@ -215,7 +215,7 @@ TEST(Parser, RandomAndTextFrames) {
     check_frame(random_bytes(lzx::frame_size, 2, 4));
     parse_outcome text = check_frame(text_bytes(lzx::frame_size, 3));
     // Text of a dozen words must compress far below 8 bits a byte.
-    EXPECT_LT(text.price, uint64_t(lzx::frame_size) * 3);
+    EXPECT_LT(text.price, uint64_t(lzx::frame_size) * 3 * lzx::price_scale);
 }
 
 TEST(Parser, LongRunsUseLongestMatches) {
@@ -259,7 +259,7 @@ TEST(Parser, LargestDistanceIsWindowMinusThree) {
     lzx::parser p(15);
     p.load_frame(frame.data(), lzx::frame_size);
     lzx::costs prices = start_prices();
-    for (uint32_t c = 0; c < 256; c++) prices.main[c] = 40;
+    for (uint32_t c = 0; c < 256; c++) prices.main[c] = 40 * lzx::price_scale;
     const uint32_t far_repeats[3] = {5, 32765, 7};
     parse_outcome tail;
     check_parse(p, frame, 32765, lzx::frame_size, far_repeats, prices, 32765, &tail);
