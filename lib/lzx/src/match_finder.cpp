@@ -54,7 +54,8 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
     uint16_t *pending_lt = &children[2 * size_t(pos)];
     uint16_t *pending_gt = pending_lt + 1;
     uint32_t lt_len = 0, gt_len = 0, len = 0;
-    for (uint32_t depth = max_depth_; cur != none && pos - cur <= max_distance_ && depth > 0; depth--) {
+    // No tree (none) fails the distance test too: positions are below 0xFFFF.
+    for (uint32_t depth = max_depth_; pos - cur <= max_distance_ && depth > 0; depth--) {
         const uint8_t *candidate = data + cur;
         if (candidate[len] == in[len]) {
             len = extend_match(candidate, in, len + 1, limit);
