@@ -67,6 +67,7 @@ block_encoder::block_encoder(uint32_t window_bits)
 
 void block_encoder::reset() {
     repeats_[0] = repeats_[1] = repeats_[2] = 1;
+    frame_position_ = 0;
     std::memset(previous_main_, 0, sizeof previous_main_);
     std::memset(previous_length_, 0, sizeof previous_length_);
 }
@@ -103,7 +104,11 @@ void block_encoder::plan_from_stats(uint32_t size, uint32_t bits_in_word, block_
         p.best = block_type::aligned;
         p.best_bits = p.aligned_bits;
     }
-    if (p.uncompressed_bits < p.best_bits) {
+    // libmspack drops the pad byte of an odd uncompressed block that ends a
+    // frame and then misreads the next frame; 7-Zip needs the byte. Such a
+    // block is never written.
+    bool odd_at_frame_end = (size & 1) && frame_position_ + size == frame_size;
+    if (p.uncompressed_bits < p.best_bits && !odd_at_frame_end) {
         p.best = block_type::uncompressed;
         p.best_bits = p.uncompressed_bits;
     }
@@ -112,6 +117,7 @@ void block_encoder::plan_from_stats(uint32_t size, uint32_t bits_in_word, block_
 void block_encoder::write(block_plan &p, const item *items, size_t count, const uint8_t *data, uint32_t size,
                           bit_writer &out) {
     advance_repeats(items, count, repeats_);
+    frame_position_ += size;
     out.put(static_cast<uint32_t>(p.best), 3);
     out.put(size, 24);
     if (p.best == block_type::uncompressed) {

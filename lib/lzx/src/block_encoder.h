@@ -53,6 +53,7 @@ class block_encoder {
   private:
     uint32_t main_symbols_;
     uint32_t repeats_[3];
+    uint32_t frame_position_;  // bytes of the frame written so far
     uint8_t previous_main_[max_main_symbols];
     uint8_t previous_length_[num_length_symbols];
 };

@@ -144,6 +144,33 @@ TEST(round_trip, splitting_pays_on_a_frame_of_two_kinds) {
     expect_round_trip(input, options);
 }
 
+TEST(round_trip, frames_ending_in_an_odd_stretch_of_noise) {
+    // Noise of odd length at the end of a frame, followed by another frame:
+    // a decoder that loses the byte after an odd uncompressed block misreads
+    // the next frame.
+    std::vector<uint8_t> input;
+    for (int frame = 0; frame < 3; frame++) {
+        auto text = text_bytes(20001, 60 + frame);
+        auto noise = random_bytes(12767, 70 + frame);
+        input.insert(input.end(), text.begin(), text.end());
+        input.insert(input.end(), noise.begin(), noise.end());
+    }
+    expect_round_trip(input);
+    // The same noise in the middle of a frame.
+    std::vector<uint8_t> middle = text_bytes(10001, 80);
+    auto noise = random_bytes(12767, 81);
+    middle.insert(middle.end(), noise.begin(), noise.end());
+    auto tail = text_bytes(30000, 82);
+    middle.insert(middle.end(), tail.begin(), tail.end());
+    expect_round_trip(middle);
+    std::vector<uint8_t> mixed;
+    for (uint32_t i = 0; i < 4; i++) {
+        auto piece = i % 3 ? text_bytes(32768 + 777 * i, i) : random_bytes(16384 + i, i);
+        mixed.insert(mixed.end(), piece.begin(), piece.end());
+    }
+    expect_round_trip(std::vector<uint8_t>(mixed.begin() + 65536, mixed.end()));
+}
+
 TEST(round_trip, every_window_size) {
     auto input = text_bytes(80000, 9);
     for (int bits = 15; bits <= 21; bits++) {
