@@ -296,18 +296,18 @@ double bytes_per_entry(long kib, long base_kib, uint64_t entries) {
 }
 
 void print_header(void) {
-    printf("%-11s %8s | %30s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %4s | %s\n", "shape", "entries",
-           "phase time (s): walk/sort/compress/dir", "walk", "sort", "compr", "dir", "contnr", "tool", "tool",
+    printf("%-11s %8s | %34s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %4s | %s\n", "shape", "entries",
+           "phase (s): walk/sort/compr/dir/release", "walk", "sort", "compr", "dir", "contnr", "tool", "tool",
            "steps", "tool", "load", "its hash");
-    printf("%-11s %8s | %30s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %4s |\n", "", "", "", "us/ent", "us/ent",
+    printf("%-11s %8s | %34s | %8s %7s %7s %7s %7s | %7s %7s | %7s %7s | %4s |\n", "", "", "", "us/ent", "us/ent",
            "us/ent", "us/ent", "us/ent", "s", "us/ent", "B/ent", "B/ent", "1min");
 }
 
 void print_case(const std::string &shape, const case_figures &c, long empty_tool_rss) {
     const phase_figures &p = c.phases;
-    char phases[64];
-    snprintf(phases, sizeof phases, "%.2f/%.2f/%.2f/%.2f", p.walk, p.sort, p.compress, p.directory);
-    printf("%-11s %8llu | %30s | %8.2f %7.2f %7.2f %7.2f %7.2f | %7.2f %7.2f | %7.0f %7.0f | %4.1f | %016llx\n",
+    char phases[80];
+    snprintf(phases, sizeof phases, "%.2f/%.2f/%.2f/%.2f/%.2f", p.walk, p.sort, p.compress, p.directory, p.release);
+    printf("%-11s %8llu | %34s | %8.2f %7.2f %7.2f %7.2f %7.2f | %7.2f %7.2f | %7.0f %7.0f | %4.1f | %016llx\n",
            shape.c_str(), static_cast<unsigned long long>(p.entries), phases, per_entry_us(p.walk, p.entries),
            per_entry_us(p.sort, p.entries), per_entry_us(p.compress, p.entries),
            per_entry_us(p.directory, p.entries), per_entry_us(p.container, p.entries), c.tool_seconds,
