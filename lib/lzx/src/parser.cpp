@@ -13,7 +13,6 @@ namespace {
 // Search effort. HTML repeats long runs of markup with small changes, so
 // matches are followed far (a parse that takes a long match whole as soon
 // as it is found loses several percent there); tuned on python3-doc.
-constexpr uint32_t take_whole_length = 128;
 constexpr uint32_t search_depth = 32;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
 
@@ -158,7 +157,7 @@ void parser::load_frame(const uint8_t *data, uint32_t size) {
 // Forward dynamic programming over the positions: every node keeps its
 // cheapest known way in, and the repeat offsets of that path.
 void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
-                   std::vector<item> &items, uint32_t end_repeats[3]) {
+                   std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length) {
     state &s = *state_;
     s.prepare_prices(prices);
     const uint8_t *data = s.frame.data();
@@ -226,7 +225,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         const uint32_t longest = last > first ? std::min<uint32_t>(last[-1].length, limit) : 0;
 
         // A very long match is taken whole: the positions it covers are not searched.
-        if (rep_lengths[best_rep] >= take_whole_length || longest >= take_whole_length) {
+        if (rep_lengths[best_rep] >= whole_length || longest >= whole_length) {
             uint32_t len;
             path_node way;
             if (rep_lengths[best_rep] >= longest) {

@@ -23,12 +23,17 @@ class parser {
     // that parse() can run several times with different prices.
     void load_frame(const uint8_t *data, uint32_t size);
 
+    // Matches this long are taken whole by default: the positions they cover
+    // are not searched.
+    static constexpr uint32_t take_whole_length = 128;
+
     // Replaces items with the cheapest parse of the loaded frame [begin, end)
     // that it finds under these prices, starting from repeat offsets
     // `start_repeats` (1, 1, 1 at the frame start). Returns the repeat offsets
-    // in force after the last item in `end_repeats`.
+    // in force after the last item in `end_repeats`. A match of `whole_length`
+    // or more is taken whole; a low one makes a quick, rougher parse.
     void parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
-               std::vector<item> &items, uint32_t end_repeats[3]);
+               std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length = take_whole_length);
 
     // Prices to start from before any code has been built.
     static void initial_costs(uint32_t window_bits, costs &prices);
