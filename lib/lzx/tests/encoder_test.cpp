@@ -220,6 +220,26 @@ std::vector<uint8_t> apply_segment(const length_segment &segment, std::vector<ui
     return lengths;
 }
 
+TEST(block_codes, prices_are_information_content_in_sixteenths_of_a_bit) {
+    auto stats = std::make_unique<block_stats>();
+    auto codes = std::make_unique<block_codes>();
+    auto prices = std::make_unique<costs>();
+    clear_stats(*stats);
+    stats->main['a'] = 1022;
+    stats->main['b'] = 1;
+    stats->main['c'] = 1;
+    const uint32_t main_symbols = 256 + 8 * 30;
+    build_block_lengths(*stats, main_symbols, *codes);
+    prices_from_stats(*stats, *codes, main_symbols, false, *prices);
+    EXPECT_EQ(prices->main['a'], 1 * price_scale);   // never below one bit
+    EXPECT_EQ(prices->main['b'], 10 * price_scale);  // 1 in 1024
+    // Unused: a bit above the longest code (2 bits here), or a guess for an empty tree.
+    EXPECT_EQ(prices->main['d'], 3 * price_scale);
+    EXPECT_EQ(prices->length[0], 6 * price_scale);
+    EXPECT_EQ(prices->aligned[0], 3 * price_scale);
+    EXPECT_EQ(prices->main[main_symbols], main_max_code_length * price_scale);
+}
+
 TEST(code_lengths_writer, segments_rebuild_the_lengths_with_every_run_code) {
     // Long and short zero runs, runs of one value, scattered values.
     std::vector<uint8_t> previous(300), wanted(300);

@@ -89,10 +89,10 @@ uint64_t price_of(const std::vector<item> &items, const lzx::costs &c) {
 // Parses [begin, end) of a loaded frame and checks the result fully.
 void check_parse(lzx::parser &p, const std::vector<uint8_t> &frame, uint32_t begin, uint32_t end,
                  const uint32_t start[3], const lzx::costs &prices, uint32_t max_distance,
-                 parse_outcome *outcome = nullptr) {
+                 parse_outcome *outcome = nullptr, uint32_t whole_length = lzx::parser::take_whole_length) {
     std::vector<item> items;
     uint32_t end_repeats[3] = {0, 0, 0};
-    p.parse(prices, begin, end, start, items, end_repeats);
+    p.parse(prices, begin, end, start, items, end_repeats, whole_length);
     replay_result r = replay(items, frame, begin, end, start, max_distance);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(end_repeats[0], r.repeats[0]);
@@ -354,6 +354,8 @@ TEST(Parser, RandomizedSweep) {
         SCOPED_TRACE("round " + std::to_string(round));
         check_parse(p, frame, begin, end, start, prices, (1u << bits) - 3);
         check_parse(p, frame, 0, size, fresh, prices, (1u << bits) - 3);
+        // The quick parse, which takes short matches whole, is exact too.
+        check_parse(p, frame, begin, end, start, prices, (1u << bits) - 3, nullptr, 2 + rng() % 8);
     }
 }
 
