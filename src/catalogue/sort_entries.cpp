@@ -48,6 +48,9 @@ struct keyed_entry {
     its_entry *entry;
 };
 
+bool key_below(const keyed_entry &a, const keyed_entry &b) { return a.key < b.key; }
+bool name_below(const keyed_entry &a, const keyed_entry &b) { return sorts_before(a.entry, b.entry); }
+
 // Below this many entries a plain comparison sort is as quick.
 constexpr ptrdiff_t few_entries = 32;
 
@@ -57,20 +60,17 @@ constexpr ptrdiff_t few_entries = 32;
 // names that is most of the time a comparison sort spends waiting on memory.
 void sort_from(keyed_entry *first, keyed_entry *last, size_t offset) {
     if (last - first < few_entries) {
-        std::sort(first, last, [](const keyed_entry &a, const keyed_entry &b) { return sorts_before(a.entry, b.entry); });
+        std::sort(first, last, name_below);
         return;
     }
     for (keyed_entry *item = first; item != last; ++item) item->key = folded_key(item->entry, offset);
-    std::sort(first, last, [](const keyed_entry &a, const keyed_entry &b) { return a.key < b.key; });
+    std::sort(first, last, key_below);
     for (keyed_entry *group = first; group != last;) {
         keyed_entry *end = group + 1;
         while (end != last && end->key == group->key) ++end;
-        // Equal keys that end within them are names equal under folding.
-        bool names_ended = group->entry->name_len <= offset + 8;
         if (end - group > 1) {
-            if (names_ended) std::sort(group, end, [](const keyed_entry &a, const keyed_entry &b) {
-                return sorts_before(a.entry, b.entry);
-            });
+            // Equal keys of names that end within them: names equal folded.
+            if (group->entry->name_len <= offset + 8) std::sort(group, end, name_below);
             else sort_from(group, end, offset + 8);
         }
         group = end;
