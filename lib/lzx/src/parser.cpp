@@ -27,7 +27,6 @@ constexpr uint32_t length_field = 0xFFFF;
 inline constexpr path_node pack(uint32_t cost, uint32_t length, uint32_t offset_code) {
     return uint64_t(cost) << 32 | (length ? length_field - length : 0) << 16 | offset_code;
 }
-inline uint32_t cost_of(path_node n) { return uint32_t(n >> 32); }
 inline uint32_t length_of(path_node n) { return length_field - (uint32_t(n >> 16) & 0xFFFF); }
 inline uint32_t code_of(path_node n) { return uint32_t(n) & 0xFFFF; }
 inline void relax(path_node &n, path_node way) { n = std::min(n, way); }
