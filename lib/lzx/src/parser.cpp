@@ -94,7 +94,7 @@ struct parser::state {
     path_node literal_way[num_chars];
     path_node long_way[max_match + 1];    // length tree part, lengths 9 and up
     path_node repeat_way[num_repeat_offsets][max_match + 1];
-    path_node short_way[frame_slots][num_primary_lengths];  // lengths 2..8 by slot
+    path_node short_way[frame_slots][min_match + num_primary_lengths];  // lengths 2..8 by slot, by length
     path_node long_header[frame_slots];                     // main symbol of lengths 9 and up
     path_node footer_way[frame_slots][8];                   // footer by slot and its low 3 bits
 
@@ -109,7 +109,7 @@ struct parser::state {
     path_node match_way(uint32_t offset_code, uint32_t length) const {
         uint32_t slot = frame_slot(offset_code);
         path_node way = footer_way[slot][offset_code & 7] + offset_code;
-        if (length < min_match + num_primary_lengths) return way + short_way[slot][length - min_match];
+        if (length < min_match + num_primary_lengths) return way + short_way[slot][length];
         return way + long_header[slot] + long_way[length];
     }
 };
@@ -134,7 +134,8 @@ void parser::state::prepare_prices(const costs &given) {
     }
     for (uint32_t slot = 0; slot < frame_slots; slot++) {
         const uint32_t *symbols = p.main + num_chars + 8 * slot;
-        for (uint32_t l = 0; l < num_primary_lengths; l++) short_way[slot][l] = pack(symbols[l], l + min_match, 0);
+        for (uint32_t len = min_match; len < min_match + num_primary_lengths; len++)
+            short_way[slot][len] = pack(symbols[len - min_match], len, 0);
         long_header[slot] = pack(symbols[num_primary_lengths], 0, 0);
         // An aligned block sends the low 3 bits of a long footer through its tree.
         uint32_t bits = footer_bits(slot);
@@ -265,7 +266,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
             const path_node offset_way = base_way + s.footer_way[slot][code & 7] + code;
             const path_node *short_ways = s.short_way[slot];
             for (; len <= top && len < min_match + num_primary_lengths; len++)
-                relax(to[len], offset_way + short_ways[len - min_match]);
+                relax(to[len], offset_way + short_ways[len]);
             const path_node long_base = offset_way + s.long_header[slot];
             for (; len <= top; len++) relax(to[len], long_base + s.long_way[len]);
         }
