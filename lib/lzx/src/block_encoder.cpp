@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <memory>
-#include <utility>
 
 namespace lzx {
 
@@ -45,20 +44,6 @@ void write_tokens(const block_codes &codes, bool aligned, const item *items, siz
 }
 
 }  // namespace
-
-void advance_repeats(const item *items, size_t count, uint32_t repeats[3]) {
-    for (size_t i = 0; i < count; i++) {
-        const item &it = items[i];
-        if (it.length == 1) continue;
-        if (it.offset_code >= num_repeat_offsets) {
-            repeats[2] = repeats[1];
-            repeats[1] = repeats[0];
-            repeats[0] = it.offset_code - 2;
-        } else if (it.offset_code != 0) {
-            std::swap(repeats[0], repeats[it.offset_code]);
-        }
-    }
-}
 
 block_encoder::block_encoder(uint32_t window_bits)
     : main_symbols_(num_chars + 8 * position_slots_for(window_bits)) {

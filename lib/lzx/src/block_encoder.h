@@ -58,7 +58,4 @@ class block_encoder {
     uint8_t previous_length_[num_length_symbols];
 };
 
-// Repeat offsets after the items, starting from `repeats`.
-void advance_repeats(const item *items, size_t count, uint32_t repeats[3]);
-
 }  // namespace lzx

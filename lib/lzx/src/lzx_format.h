@@ -1,6 +1,8 @@
 // Constants of the LZX bitstream as the ITS container carries it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace lzx {
 
@@ -42,12 +44,18 @@ struct slot_base_table {
 };
 inline constexpr slot_base_table slot_bases{};
 
+// Slot of a formatted offset from 2 up to slot 36: slots pair up per power
+// of two, the top bit picks the pair, the bit below it the half. Offsets
+// within a frame (below 2^16) never get further.
+inline uint32_t paired_slot_of(uint32_t formatted_offset) {
+    uint32_t top = 31 - static_cast<uint32_t>(__builtin_clz(formatted_offset));
+    return 2 * top + ((formatted_offset >> (top - 1)) & 1);
+}
+
 // Slot of a formatted offset (distance + 2, or 0..2 for the repeat offsets).
 inline uint32_t slot_of(uint32_t formatted_offset) {
     if (formatted_offset < 4) return formatted_offset;
-    // Slots pair up per power of two: the top bit picks the pair, the bit below it the half.
-    uint32_t top = 31 - static_cast<uint32_t>(__builtin_clz(formatted_offset));
-    uint32_t slot = 2 * top + ((formatted_offset >> (top - 1)) & 1);
+    uint32_t slot = paired_slot_of(formatted_offset);
     if (slot > 36) {  // from slot 36 on every slot spans 2^17
         slot = 36 + ((formatted_offset - slot_bases.base[36]) >> 17);
     }
@@ -60,6 +68,21 @@ struct item {
     uint16_t literal;        // the byte, for a literal
     uint32_t offset_code;    // for a match: 0, 1, 2 repeat R0, R1, R2; else distance + 2
 };
+
+// Repeat offsets after the items, starting from `repeats`.
+inline void advance_repeats(const item *items, size_t count, uint32_t repeats[3]) {
+    for (size_t i = 0; i < count; i++) {
+        const item &it = items[i];
+        if (it.length == 1) continue;
+        if (it.offset_code >= num_repeat_offsets) {
+            repeats[2] = repeats[1];
+            repeats[1] = repeats[0];
+            repeats[0] = it.offset_code - 2;
+        } else if (it.offset_code != 0) {
+            std::swap(repeats[0], repeats[it.offset_code]);
+        }
+    }
+}
 
 // Prices count in 1/price_scale bits: the parser weighs its choices by the
 // symbols' information content, finer than whole code lengths.

@@ -47,19 +47,6 @@ inline repeat_set repeats_after(repeat_set reps, uint32_t offset_code) {
     return (reps & ~(0xFFFFull | 0xFFFFull << shift)) | rk | r0 << shift;
 }
 
-inline void repeats_after(const uint32_t in[3], uint32_t offset_code, uint32_t out[3]) {
-    if (offset_code >= num_repeat_offsets) {
-        out[0] = offset_code - 2;
-        out[1] = in[0];
-        out[2] = in[1];
-        return;
-    }
-    out[0] = in[offset_code];
-    out[1] = in[1];
-    out[2] = in[2];
-    out[offset_code] = in[0];
-}
-
 inline uint16_t load16(const uint8_t *p) {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -68,13 +55,6 @@ inline uint16_t load16(const uint8_t *p) {
 
 // Slots of explicit offsets within a frame: codes below 2^16.
 constexpr uint32_t frame_slots = 32;
-
-// Slot of an explicit offset code within a frame (3 <= code < 2^16):
-// slots pair up per power of two, the bit below the top one picks the half.
-inline uint32_t frame_slot(uint32_t offset_code) {
-    uint32_t top = 31 - static_cast<uint32_t>(__builtin_clz(offset_code));
-    return 2 * top + ((offset_code >> (top - 1)) & 1);
-}
 
 }  // namespace
 
@@ -107,7 +87,7 @@ struct parser::state {
     void prepare_prices(const costs &p);
     // An explicit-offset match as a way into its end, before its base cost.
     path_node match_way(uint32_t offset_code, uint32_t length) const {
-        uint32_t slot = frame_slot(offset_code);
+        uint32_t slot = paired_slot_of(offset_code);
         path_node way = footer_way[slot][offset_code & 7] + offset_code;
         if (length < min_match + num_primary_lengths) return way + short_way[slot][length];
         return way + long_header[slot] + long_way[length];
@@ -262,7 +242,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
                 continue;
             }
             const uint32_t code = distance + 2u;
-            const uint32_t slot = frame_slot(code);
+            const uint32_t slot = paired_slot_of(code);
             const path_node offset_way = base_way + s.footer_way[slot][code & 7] + code;
             const path_node *short_ways = s.short_way[slot];
             for (; len <= top && len < min_match + num_primary_lengths; len++)
@@ -277,20 +257,14 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
     s.steps.clear();
     for (uint32_t at = count; at > 0; at -= length_of(nodes[at])) s.steps.push_back(at);
     items.clear();
-    uint32_t reps[3] = {start_repeats[0], start_repeats[1], start_repeats[2]};
     for (size_t k = s.steps.size(); k-- > 0;) {
         const path_node n = nodes[s.steps[k]];
         const uint32_t length = length_of(n);
-        if (length == 1) {
-            items.push_back({1, data[begin + s.steps[k] - 1], 0});
-            continue;
-        }
-        items.push_back({uint16_t(length), 0, code_of(n)});
-        uint32_t next[3];
-        repeats_after(reps, code_of(n), next);
-        std::memcpy(reps, next, sizeof reps);
+        if (length == 1) items.push_back({1, data[begin + s.steps[k] - 1], 0});
+        else items.push_back({uint16_t(length), 0, code_of(n)});
     }
-    std::memcpy(end_repeats, reps, sizeof reps);
+    std::memcpy(end_repeats, start_repeats, 3 * sizeof *end_repeats);
+    advance_repeats(items.data(), items.size(), end_repeats);
 }
 
 void parser::initial_costs(uint32_t window_bits, costs &prices) {
