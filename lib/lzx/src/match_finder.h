@@ -16,7 +16,7 @@ struct match {
 // increasing distance: a match serves the lengths above the one before it.
 // Positions skipped inside a long match list only its remainder.
 struct match_cache {
-    std::vector<match> matches;
+    std::vector<match> matches;  // room beyond first.back() is kept for the next frame
     std::vector<uint32_t> first;  // matches of position p: [first[p], first[p + 1])
 };
 
@@ -33,11 +33,14 @@ class match_finder {
     void find_all(const uint8_t *data, uint32_t size, match_cache &cache);
 
   private:
-    // Inserts `pos` into its tree; when `record` is set, appends its matches
-    // longer than `best` to out[count..] (this position's list starts at
-    // `first`). Returns the longest length found.
-    uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t best, bool record, match *out,
-                     uint32_t first, uint32_t &count);
+    struct match_list;
+
+    // Inserts `pos` into the tree of hash `h4`; when `record` is set,
+    // appends its matches longer than `best` to `lists`. Returns the longest
+    // length found.
+    template <bool record>
+    uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t h4, uint32_t best,
+                     match_list *lists);
 
     uint32_t max_distance_;
     uint32_t nice_length_;
