@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package with cpack, checks its contents and dependencies,
-# unpacks it into a scratch root and runs the unpacked kelto on
-# examples/site; the unpacked library also serves the C client.
+# Builds the Debian package with cpack, checks its contents (library in the
+# multiarch directory, manual page compressed) and dependencies, unpacks it
+# into a scratch root and runs the unpacked kelto on examples/site and man on
+# its manual page; the unpacked library also serves the C client.
 #   debian_package.sh BUILD_DIR SOURCE_DIR WORK_DIR C_COMPILER SEVENZIP
 set -euo pipefail
 build=$1 source=$2 work=$3 cc=$4 sevenzip=$5
@@ -12,12 +13,16 @@ fail() { echo "FAILED: $*"; exit 1; }
 (cd "$build" && cpack -G DEB -B "$work/out" >"$work/cpack.log") || { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/out/kelto_*.deb)
 
+# Libraries go to the multiarch directory, as Debian's policy asks.
+libdir=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./||' >"$work/contents"
-for file in usr/bin/kelto usr/share/man/man1/kelto.1 usr/include/lzxcomp.h usr/lib/liblzxcomp.so.1.0.0 \
-            usr/lib/liblzxcomp.so.1 usr/lib/liblzxcomp.so usr/lib/liblzxcomp.a usr/lib/pkgconfig/lzxcomp.pc \
-            usr/lib/cmake/lzxcomp/lzxcomp-config.cmake; do
+for file in usr/bin/kelto usr/share/man/man1/kelto.1.gz usr/include/lzxcomp.h $libdir/liblzxcomp.so.1.0.0 \
+            $libdir/liblzxcomp.so.1 $libdir/liblzxcomp.so $libdir/liblzxcomp.a $libdir/pkgconfig/lzxcomp.pc \
+            $libdir/cmake/lzxcomp/lzxcomp-config.cmake; do
     grep -qx "$file" "$work/contents" || fail "$file missing from the package"
 done
+grep -E '^usr/lib/[^/]+$|^usr/lib/(pkgconfig|cmake)/|^usr/share/man/.*\.1$' "$work/contents" &&
+    fail "files outside the multiarch directory or an uncompressed manual page"
 # Nothing of the build or test tree slips in.
 grep -E 'test|gtest|fuzz|bench' "$work/contents" && fail "test files in the package"
 
@@ -37,8 +42,21 @@ grep -qx 'Reading docs/faq.html ... done' "$work/kelto.log" || fail "no progress
 "$sevenzip" x -y -o"$work/extracted" "$work/site.its" >/dev/null || fail "7zz cannot extract site.its"
 diff -r "$work/site" "$work/extracted" || fail "extracted tree differs from the input"
 
-# The unpacked library is usable by another program from where it lies.
-PKG_CONFIG_PATH=$root/usr/lib/pkgconfig "$cc" -o "$work/client" "$source/tests/packaging/client/lzx_client.c" \
-    $(PKG_CONFIG_PATH=$root/usr/lib/pkgconfig pkg-config --cflags --libs lzxcomp)
-LD_LIBRARY_PATH=$root/usr/lib "$work/client"
+# The manual page: gzip -9n (no name, no time stamp: reproducible), the
+# source page byte for byte, and man reads it without a warning.
+page=$root/usr/share/man/man1/kelto.1.gz
+header=$(od -A n -t x1 -N 10 "$page" | tr -d ' \n')
+# magic, deflate, no flags (no name), time 0, best compression, Unix
+[ "$header" = 1f8b0800000000000203 ] || fail "gzip header of kelto.1.gz is $header, not -9n"
+zcat "$page" | cmp - "$source/man/kelto.1" || fail "kelto.1.gz is not man/kelto.1"
+MANWIDTH=80 man --warnings -l "$page" >"$work/man.txt" 2>"$work/man.err" || fail "man -l exit status"
+[ ! -s "$work/man.err" ] || { cat "$work/man.err"; fail "man -l warns"; }
+grep -q '^NAME' "$work/man.txt" || fail "man -l renders no NAME section"
+
+# The unpacked library is usable by another program from where it lies; its
+# pkg-config file names the multiarch directory.
+export PKG_CONFIG_PATH=$root/$libdir/pkgconfig
+[ "$(pkg-config --variable=libdir lzxcomp)" -ef "$root/$libdir" ] || fail "pkg-config libdir"
+"$cc" -o "$work/client" "$source/tests/packaging/client/lzx_client.c" $(pkg-config --cflags --libs lzxcomp)
+LD_LIBRARY_PATH=$root/$libdir "$work/client"
 echo "ok: $(basename "$deb")"

@@ -17,7 +17,7 @@ soname=$(objdump -p "$libdir/liblzxcomp.so.1" | awk '$1 == "SONAME" { print $2 }
 [ "$soname" = liblzxcomp.so.1 ] || { echo "soname is '$soname'"; exit 1; }
 exported=$(nm -D --defined-only "$libdir/liblzxcomp.so.1" | awk '$2 == "T" { print $3 }' | sed 's/@.*//' | sort | tr '\n' ' ')
 [ "$exported" = "lzx_compress_block lzx_finish lzx_init lzx_reset " ] || { echo "exports: $exported"; exit 1; }
-for file in include/lzxcomp.h bin/kelto share/man/man1/kelto.1; do
+for file in include/lzxcomp.h bin/kelto share/man/man1/kelto.1.gz; do
     [ -f "$prefix/$file" ] || { echo "$file not installed"; exit 1; }
 done
 [ -f "$libdir/liblzxcomp.a" ] || { echo "liblzxcomp.a not installed"; exit 1; }
