@@ -61,26 +61,53 @@ void block_encoder::plan(const item *items, size_t count, uint32_t size, uint32_
                          block_plan &p) const {
     clear_stats(p.stats);
     add_items(items, count, p.stats);
-    plan_from_stats(size, bits_in_word, p);
+    plan_from_stats(p.stats, size, bits_in_word, p);
 }
 
-void block_encoder::plan_from_stats(uint32_t size, uint32_t bits_in_word, block_plan &p, bool quick) const {
-    int rounds = quick ? 1 : 3;
-    build_block_lengths(p.stats, main_symbols_, p.codes);
-    plan_length_segment(previous_main_, p.codes.main_lengths, num_chars, p.segments[0], rounds);
-    plan_length_segment(previous_main_ + num_chars, p.codes.main_lengths + num_chars, main_symbols_ - num_chars,
-                        p.segments[1], rounds);
-    plan_length_segment(previous_length_, p.codes.length_lengths, num_length_symbols, p.segments[2], rounds);
+namespace {
 
+// Rounds of pretree refinement for a plan that is written, and for an estimate.
+constexpr int full_rounds = 3, quick_rounds = 1;
+
+}  // namespace
+
+void block_encoder::plan_from_stats(const block_stats &stats, uint32_t size, uint32_t bits_in_word, block_plan &p,
+                                    bool quick) const {
+    build_block_lengths(stats, main_symbols_, p.codes);
+    plan_segments(p, true, quick ? quick_rounds : full_rounds);
+    choose_type(stats, size, bits_in_word, p);
+}
+
+void block_encoder::finish_plan(const block_stats &stats, uint32_t size, uint32_t bits_in_word,
+                                block_plan &p) const {
+    plan_segments(p, false, full_rounds - quick_rounds);
+    choose_type(stats, size, bits_in_word, p);
+}
+
+void block_encoder::plan_segments(block_plan &p, bool fresh, int rounds) const {
+    // Main tree lengths 0..255, main 256.., length tree.
+    const uint8_t *previous[3] = {previous_main_, previous_main_ + num_chars, previous_length_};
+    const uint8_t *lengths[3] = {p.codes.main_lengths, p.codes.main_lengths + num_chars, p.codes.length_lengths};
+    const uint32_t counts[3] = {num_chars, main_symbols_ - num_chars, num_length_symbols};
+    for (int k = 0; k < 3; k++) {
+        if (fresh) {
+            plan_length_segment(previous[k], lengths[k], counts[k], p.segments[k], rounds);
+        } else {
+            refine_length_segment(previous[k], lengths[k], counts[k], p.segments[k], rounds);
+        }
+    }
+}
+
+void block_encoder::choose_type(const block_stats &stats, uint32_t size, uint32_t bits_in_word, block_plan &p) const {
     uint64_t common = block_header_bits + p.segments[0].bits + p.segments[1].bits + p.segments[2].bits +
-                      tree_bits(p.stats.main, p.codes.main_lengths, main_symbols_) +
-                      tree_bits(p.stats.length, p.codes.length_lengths, num_length_symbols);
-    p.verbatim_bits = common + p.stats.verbatim_footer_bits;
+                      tree_bits(stats.main, p.codes.main_lengths, main_symbols_) +
+                      tree_bits(stats.length, p.codes.length_lengths, num_length_symbols);
+    p.verbatim_bits = common + stats.verbatim_footer_bits;
     // An aligned tree of all zero lengths is rejected by decoders.
-    p.aligned_bits = p.stats.aligned_footers == 0
+    p.aligned_bits = stats.aligned_footers == 0
                          ? UINT64_MAX
-                         : common + 3 * num_aligned_symbols + p.stats.aligned_plain_bits +
-                               tree_bits(p.stats.aligned, p.codes.aligned_lengths, num_aligned_symbols);
+                         : common + 3 * num_aligned_symbols + stats.aligned_plain_bits +
+                               tree_bits(stats.aligned, p.codes.aligned_lengths, num_aligned_symbols);
     p.uncompressed_bits = uncompressed_bits(size, bits_in_word);
 
     p.best = block_type::verbatim;

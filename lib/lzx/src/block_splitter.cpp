@@ -20,9 +20,11 @@ block_splitter::block_splitter()
 
 block_splitter::~block_splitter() = default;
 
-uint64_t block_splitter::bits_of(const block_encoder &encoder, const block_stats &stats, uint32_t size) {
-    scratch_->stats = stats;
-    encoder.plan_from_stats(size, 0, *scratch_, true);
+uint64_t block_splitter::bits_of(const block_encoder &encoder, const block_stats &stats, size_t first,
+                                 uint32_t size) {
+    encoder.plan_from_stats(stats, size, 0, *scratch_, true);
+    scratch_first_ = first;
+    scratch_size_ = size;
     return scratch_->best_bits;
 }
 
@@ -38,7 +40,7 @@ void block_splitter::split(const block_encoder &encoder, const item *items, size
             piece p{first, position - piece_start, 0, std::make_unique<block_stats>()};
             clear_stats(*p.stats);
             add_items(items + first, i + 1 - first, *p.stats);
-            p.bits = bits_of(encoder, *p.stats, p.size);
+            p.bits = bits_of(encoder, *p.stats, first, p.size);
             pieces_.push_back(std::move(p));
             first = i + 1;
             piece_start = position;
@@ -48,7 +50,8 @@ void block_splitter::split(const block_encoder &encoder, const item *items, size
     std::vector<int64_t> saving(pieces_.size(), 0);
     auto saving_of = [&](size_t k) {
         add_stats(*pieces_[k].stats, *pieces_[k + 1].stats, *merged_);
-        uint64_t together = bits_of(encoder, *merged_, pieces_[k].size + pieces_[k + 1].size);
+        uint64_t together =
+            bits_of(encoder, *merged_, pieces_[k].first_item, pieces_[k].size + pieces_[k + 1].size);
         return int64_t(pieces_[k].bits + pieces_[k + 1].bits) - int64_t(together);
     };
     for (size_t k = 0; k + 1 < pieces_.size(); k++) saving[k] = saving_of(k);
@@ -67,6 +70,10 @@ void block_splitter::split(const block_encoder &encoder, const item *items, size
         if (best > 0) saving[best - 1] = saving_of(best - 1);
         if (best + 1 < pieces_.size()) saving[best] = saving_of(best);
     }
+    // The last plan made is nearly always the whole frame's when it stays
+    // one block; make sure.
+    if (pieces_.size() == 1 && (scratch_first_ != 0 || scratch_size_ != pieces_[0].size))
+        bits_of(encoder, *pieces_[0].stats, 0, pieces_[0].size);
     starts.clear();
     for (const piece &p : pieces_) starts.push_back(p.first_item);
 }

@@ -20,6 +20,13 @@ class block_splitter {
     void split(const block_encoder &encoder, const item *items, size_t count, uint32_t piece_size,
                std::vector<size_t> &starts);
 
+    // Bytes in block k of the last split.
+    uint32_t block_size(size_t k) const { return pieces_[k].size; }
+    // When the last split left one block: its counts, and its quick plan
+    // for block_encoder::finish_plan.
+    const block_stats &whole_stats() const { return *pieces_[0].stats; }
+    block_plan &whole_plan() { return *scratch_; }
+
   private:
     struct piece {
         size_t first_item;
@@ -27,10 +34,13 @@ class block_splitter {
         uint64_t bits;
         std::unique_ptr<block_stats> stats;
     };
-    uint64_t bits_of(const block_encoder &encoder, const block_stats &stats, uint32_t size);
+    // Quick size of the block starting at item `first`, planned in scratch_.
+    uint64_t bits_of(const block_encoder &encoder, const block_stats &stats, size_t first, uint32_t size);
 
     std::vector<piece> pieces_;
     std::unique_ptr<block_plan> scratch_;
+    size_t scratch_first_ = 0;  // the block scratch_ was planned for
+    uint32_t scratch_size_ = 0;
     std::unique_ptr<block_stats> merged_;
 };
 

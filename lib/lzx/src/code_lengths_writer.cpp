@@ -11,9 +11,12 @@ namespace {
 // Run codes: 17 sets 4..19 lengths to 0, 18 sets 20..51 to 0, 19 sets 4..5
 // lengths to one value.
 constexpr uint32_t zeros_short = 17, zeros_long = 18, same_run = 19;
-constexpr uint32_t unusable_price = 1u << 20;
+constexpr uint32_t flat_price = 5;
 
-uint8_t delta_symbol(uint8_t previous, uint8_t length) { return uint8_t((previous + 17 - length) % 17); }
+uint8_t delta_symbol(uint8_t previous, uint8_t length) {
+    int d = int(previous) - int(length);
+    return uint8_t(d < 0 ? d + 17 : d);
+}
 
 // Cheapest ops under the given pretree prices, by a DP from the end.
 void cheapest_ops(const uint8_t *previous, const uint8_t *lengths, uint32_t count, const uint32_t *price,
@@ -21,45 +24,46 @@ void cheapest_ops(const uint8_t *previous, const uint8_t *lengths, uint32_t coun
     uint32_t best[max_huffman_symbols + 1];
     pretree_op choice[max_huffman_symbols];
     uint16_t advance[max_huffman_symbols];
-    uint16_t zero_run[max_huffman_symbols + 1];
-    uint16_t same_len_run[max_huffman_symbols + 1];
-    zero_run[count] = 0;
-    same_len_run[count] = 0;
     best[count] = 0;
+    uint32_t zero_run = 0, same_len_run = 0;
     for (uint32_t i = count; i-- > 0;) {
-        zero_run[i] = lengths[i] == 0 ? zero_run[i + 1] + 1 : 0;
-        same_len_run[i] = (i + 1 < count && lengths[i + 1] == lengths[i]) ? same_len_run[i + 1] + 1 : 1;
+        const uint8_t length = lengths[i];
+        zero_run = length == 0 ? zero_run + 1 : 0;
+        same_len_run = (i + 1 < count && lengths[i + 1] == length) ? same_len_run + 1 : 1;
 
-        uint8_t d = delta_symbol(previous[i], lengths[i]);
+        const uint8_t d = delta_symbol(previous[i], length);
         uint32_t cost = price[d] + best[i + 1];
         pretree_op op{d, 0, 0, 0};
         uint32_t step = 1;
         // Zero runs: each code takes as much of the run as it can; the DP
         // at the following positions covers the other ways to cut it.
-        if (zero_run[i] >= 4) {
-            uint32_t k = zero_run[i] < 19 ? zero_run[i] : 19;
+        if (zero_run >= 4) {
+            uint32_t k = zero_run < 19 ? zero_run : 19;
             uint32_t c = price[zeros_short] + 4 + best[i + k];
             if (c < cost) {
                 cost = c;
                 op = {uint8_t(zeros_short), 4, uint8_t(k - 4), 0};
                 step = k;
             }
-        }
-        if (zero_run[i] >= 20) {
-            uint32_t k = zero_run[i] < 51 ? zero_run[i] : 51;
-            uint32_t c = price[zeros_long] + 5 + best[i + k];
-            if (c < cost) {
-                cost = c;
-                op = {uint8_t(zeros_long), 5, uint8_t(k - 20), 0};
-                step = k;
+            if (zero_run >= 20) {
+                k = zero_run < 51 ? zero_run : 51;
+                c = price[zeros_long] + 5 + best[i + k];
+                if (c < cost) {
+                    cost = c;
+                    op = {uint8_t(zeros_long), 5, uint8_t(k - 20), 0};
+                    step = k;
+                }
             }
         }
-        for (uint32_t k = 4; k <= 5 && k <= same_len_run[i]; k++) {
-            uint32_t c = price[same_run] + 1 + price[d] + best[i + k];
-            if (c < cost) {
-                cost = c;
-                op = {uint8_t(same_run), 1, uint8_t(k - 4), d};
-                step = k;
+        if (same_len_run >= 4) {
+            const uint32_t head = price[same_run] + 1 + price[d];
+            for (uint32_t k = 4; k <= 5 && k <= same_len_run; k++) {
+                uint32_t c = head + best[i + k];
+                if (c < cost) {
+                    cost = c;
+                    op = {uint8_t(same_run), 1, uint8_t(k - 4), d};
+                    step = k;
+                }
             }
         }
         best[i] = cost;
@@ -89,6 +93,24 @@ uint32_t segment_bits(const length_segment &segment, const uint8_t *pretree_leng
     return bits;
 }
 
+// One round: the cheapest ops under `price`, the pretree they call for and
+// the exact size that gives.
+void plan_round(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count, const uint32_t *price,
+                length_segment &trial) {
+    cheapest_ops(previous, new_lengths, count, price, trial);
+    uint32_t freqs[pretree_symbols];
+    count_symbols(trial, freqs);
+    build_code_lengths(freqs, pretree_symbols, pretree_max_code_length, trial.pretree_lengths);
+    trial.bits = segment_bits(trial, trial.pretree_lengths);
+}
+
+void keep(const length_segment &trial, length_segment &segment) {
+    std::memcpy(segment.pretree_lengths, trial.pretree_lengths, pretree_symbols);
+    std::memcpy(segment.ops, trial.ops, sizeof(pretree_op) * trial.op_count);
+    segment.op_count = trial.op_count;
+    segment.bits = trial.bits;
+}
+
 }  // namespace
 
 void plan_length_segment(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count,
@@ -96,37 +118,39 @@ void plan_length_segment(const uint8_t *previous, const uint8_t *new_lengths, ui
     // Start from flat prices, then let the pretree built from each coding
     // price the next one; keep the smallest exact result.
     uint32_t price[pretree_symbols];
-    for (uint32_t s = 0; s < pretree_symbols; s++) price[s] = 5;
+    for (uint32_t s = 0; s < pretree_symbols; s++) price[s] = flat_price;
+    plan_round(previous, new_lengths, count, price, segment);
+    refine_length_segment(previous, new_lengths, count, segment, rounds - 1);
+}
+
+void refine_length_segment(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count,
+                           length_segment &segment, int more_rounds) {
     length_segment trial;
-    segment.bits = UINT32_MAX;
-    for (int round = 0; round < rounds; round++) {
-        cheapest_ops(previous, new_lengths, count, price, trial);
-        uint32_t freqs[pretree_symbols];
-        count_symbols(trial, freqs);
-        build_code_lengths(freqs, pretree_symbols, pretree_max_code_length, trial.pretree_lengths);
-        trial.bits = segment_bits(trial, trial.pretree_lengths);
-        if (trial.bits < segment.bits) {
-            segment = trial;
-        } else {
-            break;
-        }
-        for (uint32_t s = 0; s < pretree_symbols; s++)
-            price[s] = trial.pretree_lengths[s] ? trial.pretree_lengths[s] : unusable_price;
-        // A symbol missing from this pretree may still be the only way to
+    for (int round = 0; round < more_rounds; round++) {
+        // A symbol missing from the pretree may still be the only way to
         // code some element: give it a high but finite price.
+        uint32_t price[pretree_symbols];
         for (uint32_t s = 0; s < pretree_symbols; s++)
-            if (price[s] == unusable_price) price[s] = pretree_max_code_length + 2;
+            price[s] = segment.pretree_lengths[s] ? segment.pretree_lengths[s] : pretree_max_code_length + 2;
+        plan_round(previous, new_lengths, count, price, trial);
+        if (trial.bits >= segment.bits) break;
+        // The same pretree again would price the next round the same way
+        // and find nothing smaller.
+        bool same_pretree = std::memcmp(trial.pretree_lengths, segment.pretree_lengths, pretree_symbols) == 0;
+        keep(trial, segment);
+        if (same_pretree) break;
     }
-    build_canonical_codes(segment.pretree_lengths, pretree_symbols, segment.pretree_codes);
 }
 
 void write_length_segment(const length_segment &segment, bit_writer &out) {
+    uint16_t codes[pretree_symbols];
+    build_canonical_codes(segment.pretree_lengths, pretree_symbols, codes);
     for (uint32_t s = 0; s < pretree_symbols; s++) out.put(segment.pretree_lengths[s], 4);
     for (uint32_t i = 0; i < segment.op_count; i++) {
         const pretree_op &op = segment.ops[i];
-        out.put(segment.pretree_codes[op.symbol], segment.pretree_lengths[op.symbol]);
+        out.put(codes[op.symbol], segment.pretree_lengths[op.symbol]);
         if (op.extra_bits) out.put(op.extra, op.extra_bits);
-        if (op.symbol == same_run) out.put(segment.pretree_codes[op.run_symbol], segment.pretree_lengths[op.run_symbol]);
+        if (op.symbol == same_run) out.put(codes[op.run_symbol], segment.pretree_lengths[op.run_symbol]);
     }
 }
 

@@ -22,7 +22,6 @@ struct pretree_op {
 // A segment ready to be written, with its exact size.
 struct length_segment {
     uint8_t pretree_lengths[pretree_symbols];
-    uint16_t pretree_codes[pretree_symbols];
     pretree_op ops[max_huffman_symbols];
     uint32_t op_count;
     uint32_t bits;
@@ -32,6 +31,10 @@ struct length_segment {
 // and the pretree that goes with it, refining the pretree up to `rounds` times.
 void plan_length_segment(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count,
                          length_segment &segment, int rounds = 3);
+// Continues a segment planned with fewer rounds for `more_rounds` rounds:
+// the same as having planned it with that many more at once.
+void refine_length_segment(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count,
+                           length_segment &segment, int more_rounds);
 
 void write_length_segment(const length_segment &segment, bit_writer &out);
 

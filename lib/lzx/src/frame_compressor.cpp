@@ -68,8 +68,7 @@ void frame_compressor::write_split(const uint8_t *data, bit_writer &bits) {
     for (size_t k = 0; k + 1 < block_starts_.size(); k++) {
         const item *first = items_.data() + block_starts_[k];
         size_t count = block_starts_[k + 1] - block_starts_[k];
-        uint32_t size = 0;
-        for (size_t i = 0; i < count; i++) size += first[i].length;
+        uint32_t size = splitter_.block_size(k);
         if (reparse_blocks && block_starts_.size() > 2) {
             // The block's own code prices a fresh parse of its bytes; keep
             // whichever parse comes out smaller.
@@ -86,6 +85,11 @@ void frame_compressor::write_split(const uint8_t *data, bit_writer &bits) {
             } else {
                 encoder_.write(*plan_, first, count, data + position, size, bits);
             }
+        } else if (block_starts_.size() == 2) {
+            // One block: finish the splitter's estimate of it rather than plan afresh.
+            block_plan &whole = splitter_.whole_plan();
+            encoder_.finish_plan(splitter_.whole_stats(), size, bits.bits_in_word(), whole);
+            encoder_.write(whole, first, count, data + position, size, bits);
         } else {
             encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
             encoder_.write(*plan_, first, count, data + position, size, bits);
