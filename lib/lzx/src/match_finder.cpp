@@ -29,13 +29,6 @@ inline uint32_t hash4(uint32_t bytes) { return (bytes * 0x1E35A7BDu) >> (32 - ha
 
 inline void clear(std::vector<uint16_t> &table) { std::memset(table.data(), 0xFF, table.size() * sizeof(uint16_t)); }
 
-// Keeps the list ordered by length and distance: a new longer match at a
-// smaller distance also serves the lengths of the farther ones before it.
-inline void add_match(match *out, uint32_t first, uint32_t &count, uint32_t length, uint32_t distance) {
-    while (count > first && out[count - 1].distance >= distance) count--;
-    out[count++] = {uint16_t(length), uint16_t(distance)};
-}
-
 }  // namespace
 
 // Where the positions of a frame write their matches.
@@ -43,6 +36,21 @@ struct match_finder::match_list {
     match *out;
     uint32_t first;  // the current position's list starts here
     uint32_t count;
+    uint32_t last_distance;  // of the list's last match; 0 while it is empty
+
+    void start() {
+        first = count;
+        last_distance = 0;
+    }
+    // Keeps the list ordered by length and distance: a new longer match at a
+    // smaller distance also serves the lengths of the farther ones before it.
+    // The tree's matches come by increasing distance, so this is rare.
+    void add(uint32_t length, uint32_t distance) {
+        if (distance <= last_distance)
+            while (count > first && out[count - 1].distance >= distance) count--;
+        out[count++] = {uint16_t(length), uint16_t(distance)};
+        last_distance = distance;
+    }
 };
 
 match_finder::match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth, uint32_t skip_length)
@@ -67,15 +75,16 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
     uint16_t *pending_lt = &children[2 * size_t(pos)];
     uint16_t *pending_gt = pending_lt + 1;
     uint32_t lt_len = 0, gt_len = 0, len = 0;
-    for (uint32_t depth = max_depth_; pos - cur <= max_distance_ && depth > 0; depth--) {
-        const uint8_t *candidate = data + cur;
+    const uint32_t max_distance = max_distance_;
+    for (uint32_t depth = max_depth_; depth > 0; depth--) {
+        const uint32_t distance = pos - cur;
+        if (distance > max_distance) break;
+        const uint8_t *candidate = in - distance;
         if (candidate[len] == in[len]) {
             len = extend_match(candidate, in, len + 1, limit);
             if (len > best) {
                 best = len;
-                if constexpr (record) {
-                    add_match(lists->out, lists->first, lists->count, len, pos - cur);
-                }
+                if constexpr (record) lists->add(len, distance);
             }
             if (len >= nice) {
                 // Equal as far as we look: take over its subtrees.
@@ -89,13 +98,14 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
             pending_lt = &children[2 * size_t(cur) + 1];
             cur = *pending_lt;
             lt_len = len;
+            len = std::min(len, gt_len);
         } else {
             *pending_gt = uint16_t(cur);
             pending_gt = &children[2 * size_t(cur)];
             cur = *pending_gt;
             gt_len = len;
+            len = std::min(len, lt_len);
         }
-        len = std::min(lt_len, gt_len);
     }
     *pending_lt = none;
     *pending_gt = none;
@@ -115,7 +125,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
     const uint32_t most_per_position = max_depth_ + 3;
     if (cache.matches.size() < size_t(size) + most_per_position) cache.matches.resize(size + most_per_position);
     size_t room_end = cache.matches.size() - most_per_position;
-    match_list l{cache.matches.data(), 0, 0};
+    match_list l{cache.matches.data(), 0, 0, 0};
     auto make_room = [&] {
         if (l.count <= room_end) return;
         cache.matches.resize(2 * cache.matches.size());
@@ -134,7 +144,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         hash2_[h2] = uint16_t(pos);
         if (pos - cand2 <= max_short_distance) {
             best = 2;
-            l.out[l.count++] = {2, uint16_t(pos - cand2)};
+            l.add(2, pos - cand2);
         }
         if (remaining < 3) return best;
         const uint32_t h3 = hash3(bytes);
@@ -143,7 +153,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         // A candidate's 4 bytes are in the frame: it lies before pos.
         if (pos - cand3 <= max_distance_ && ((load32(data + cand3) ^ bytes) & 0xFFFFFF) == 0) {
             best = extend_match(data + cand3, data + pos, 3, std::min(max_match, remaining));
-            add_match(l.out, l.first, l.count, best, pos - cand3);
+            l.add(best, pos - cand3);
         }
         return best;
     };
@@ -163,7 +173,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             advance<false>(data, size, pos, hash4(bytes), 1, nullptr);
             continue;
         }
-        l.first = l.count;
+        l.start();
         const uint32_t best = advance<true>(data, size, pos, hash4(bytes), short_matches(pos, bytes, size - pos), &l);
         if (best >= skip_length_ && l.count > l.first) {
             skip_until = pos + l.out[l.count - 1].length;
@@ -184,7 +194,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             if (remaining > 2) hash3_[hash3(bytes)] = uint16_t(pos);
             continue;
         }
-        l.first = l.count;
+        l.start();
         short_matches(pos, bytes, remaining);
     }
     first[size] = l.count;
