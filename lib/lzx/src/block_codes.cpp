@@ -10,26 +10,50 @@ namespace lzx {
 
 void clear_stats(block_stats &stats) { std::memset(&stats, 0, sizeof stats); }
 
-void add_items(const item *items, size_t count, block_stats &stats) {
-    for (size_t i = 0; i < count; i++) {
-        const item &it = items[i];
+namespace {
+
+// Adds items until they cover `min_bytes` bytes (all of them when `bounded`
+// is false); returns how many it took and the bytes they cover in `bytes`.
+template <bool bounded>
+size_t add_items_while(const item *items, size_t count, uint32_t min_bytes, block_stats &stats, uint32_t &bytes) {
+    uint64_t footer_bits_total = 0;
+    uint32_t aligned_footers = 0, covered = 0;
+    size_t i = 0;
+    while (i < count) {
+        const item &it = items[i++];
+        if (bounded) covered += it.length;
         if (it.length == 1) {
             stats.main[it.literal]++;
-            continue;
-        }
-        match_symbols m = symbols_of(it);
-        stats.main[m.main]++;
-        if (m.length >= 0) stats.length[m.length]++;
-        uint32_t bits = footer_bits(m.slot);
-        stats.verbatim_footer_bits += bits;
-        if (bits >= 3) {
-            stats.aligned[m.footer & 7]++;
-            stats.aligned_plain_bits += bits - 3;
-            stats.aligned_footers++;
         } else {
-            stats.aligned_plain_bits += bits;
+            match_symbols m = symbols_of(it);
+            stats.main[m.main]++;
+            if (m.length >= 0) stats.length[m.length]++;
+            const uint32_t bits = footer_bits(m.slot);
+            footer_bits_total += bits;
+            if (bits >= 3) {
+                stats.aligned[m.footer & 7]++;
+                aligned_footers++;
+            }
         }
+        if (bounded && covered >= min_bytes) break;
     }
+    stats.verbatim_footer_bits += footer_bits_total;
+    // The low 3 bits of every long footer go through the aligned tree.
+    stats.aligned_plain_bits += footer_bits_total - 3 * uint64_t(aligned_footers);
+    stats.aligned_footers += aligned_footers;
+    bytes = covered;
+    return i;
+}
+
+}  // namespace
+
+void add_items(const item *items, size_t count, block_stats &stats) {
+    uint32_t unused;
+    add_items_while<false>(items, count, 0, stats, unused);
+}
+
+size_t add_items_covering(const item *items, size_t count, uint32_t min_bytes, block_stats &stats, uint32_t &bytes) {
+    return add_items_while<true>(items, count, min_bytes, stats, bytes);
 }
 
 void build_block_lengths(const block_stats &stats, uint32_t main_symbols, block_codes &codes) {

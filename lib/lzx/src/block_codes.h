@@ -47,6 +47,9 @@ inline match_symbols symbols_of(const item &it) {
 
 void clear_stats(block_stats &stats);
 void add_items(const item *items, size_t count, block_stats &stats);
+// Adds items from the first until they cover at least min_bytes bytes, or
+// all of them; returns how many it added, and their bytes in `bytes`.
+size_t add_items_covering(const item *items, size_t count, uint32_t min_bytes, block_stats &stats, uint32_t &bytes);
 
 // Code lengths of the trees for a block with these counts (main tree over
 // main_symbols); enough for sizes and prices.

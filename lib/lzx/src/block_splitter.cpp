@@ -32,19 +32,12 @@ void block_splitter::split(const block_encoder &encoder, const item *items, size
                            std::vector<size_t> &starts) {
     // Pieces end on the first item boundary at or past each multiple of piece_size.
     pieces_.clear();
-    size_t first = 0;
-    uint32_t position = 0, piece_start = 0;
-    for (size_t i = 0; i < count; i++) {
-        position += items[i].length;
-        if (position - piece_start >= piece_size || i + 1 == count) {
-            piece p{first, position - piece_start, 0, std::make_unique<block_stats>()};
-            clear_stats(*p.stats);
-            add_items(items + first, i + 1 - first, *p.stats);
-            p.bits = bits_of(encoder, *p.stats, first, p.size);
-            pieces_.push_back(std::move(p));
-            first = i + 1;
-            piece_start = position;
-        }
+    for (size_t first = 0; first < count;) {
+        piece p{first, 0, 0, std::make_unique<block_stats>()};
+        clear_stats(*p.stats);
+        first += add_items_covering(items + first, count - first, piece_size, *p.stats, p.size);
+        p.bits = bits_of(encoder, *p.stats, p.first_item, p.size);
+        pieces_.push_back(std::move(p));
     }
     // Greedy: merge the neighbours that save the most, while any pair saves.
     std::vector<int64_t> saving(pieces_.size(), 0);

@@ -13,95 +13,98 @@ namespace {
 constexpr uint32_t zeros_short = 17, zeros_long = 18, same_run = 19;
 constexpr uint32_t flat_price = 5;
 
-uint8_t delta_symbol(uint8_t previous, uint8_t length) {
+uint32_t delta_symbol(uint32_t previous, uint32_t length) {
     int d = int(previous) - int(length);
-    return uint8_t(d < 0 ? d + 17 : d);
+    return uint32_t(d < 0 ? d + 17 : d);
 }
 
-// Cheapest ops under the given pretree prices, by a DP from the end.
-void cheapest_ops(const uint8_t *previous, const uint8_t *lengths, uint32_t count, const uint32_t *price,
-                  length_segment &segment) {
-    uint32_t best[max_huffman_symbols + 1];
-    pretree_op choice[max_huffman_symbols];
-    uint16_t advance[max_huffman_symbols];
-    best[count] = 0;
-    uint32_t zero_run = 0, same_len_run = 0;
-    for (uint32_t i = count; i-- > 0;) {
-        const uint8_t length = lengths[i];
-        zero_run = length == 0 ? zero_run + 1 : 0;
-        same_len_run = (i + 1 < count && lengths[i + 1] == length) ? same_len_run + 1 : 1;
+// An op packed into a word: symbol, extra bits, extra, run symbol from the low byte up.
+constexpr uint32_t packed_op(uint32_t symbol, uint32_t extra_bits, uint32_t extra, uint32_t run_symbol) {
+    return symbol | extra_bits << 8 | extra << 16 | run_symbol << 24;
+}
 
-        const uint8_t d = delta_symbol(previous[i], length);
+// Lengths an op sets.
+uint32_t op_span(const pretree_op &op) {
+    switch (op.symbol) {
+        case zeros_short:
+        case same_run: return 4u + op.extra;
+        case zeros_long: return 20u + op.extra;
+        default: return 1;
+    }
+}
+
+// Cheapest ops under the given pretree prices, by a DP from the end; counts
+// the pretree symbols they use and sums their extra bits.
+void cheapest_ops(const uint8_t *previous, const uint8_t *lengths, uint32_t count, const uint32_t *price,
+                  length_segment &segment, uint32_t *freqs, uint32_t &extra_bits) {
+    uint32_t best[max_huffman_symbols + 1];
+    uint32_t choice[max_huffman_symbols];
+    best[count] = 0;
+    uint32_t same_len_run = 0, next_length = UINT32_MAX;
+    for (uint32_t i = count; i-- > 0;) {
+        const uint32_t length = lengths[i];
+        same_len_run = length == next_length ? same_len_run + 1 : 1;
+        next_length = length;
+        const uint32_t d = delta_symbol(previous[i], length);
         uint32_t cost = price[d] + best[i + 1];
-        pretree_op op{d, 0, 0, 0};
-        uint32_t step = 1;
-        // Zero runs: each code takes as much of the run as it can; the DP
-        // at the following positions covers the other ways to cut it.
-        if (zero_run >= 4) {
-            uint32_t k = zero_run < 19 ? zero_run : 19;
-            uint32_t c = price[zeros_short] + 4 + best[i + k];
-            if (c < cost) {
-                cost = c;
-                op = {uint8_t(zeros_short), 4, uint8_t(k - 4), 0};
-                step = k;
-            }
-            if (zero_run >= 20) {
-                k = zero_run < 51 ? zero_run : 51;
-                c = price[zeros_long] + 5 + best[i + k];
+        uint32_t op = d;
+        // Every run code needs 4 equal lengths.
+        if (same_len_run >= 4) {
+            // Zero runs: each code takes as much of the run as it can; the
+            // DP at the following positions covers the other ways to cut it.
+            if (length == 0) {
+                uint32_t k = same_len_run < 19 ? same_len_run : 19;
+                uint32_t c = price[zeros_short] + 4 + best[i + k];
                 if (c < cost) {
                     cost = c;
-                    op = {uint8_t(zeros_long), 5, uint8_t(k - 20), 0};
-                    step = k;
+                    op = packed_op(zeros_short, 4, k - 4, 0);
+                }
+                if (same_len_run >= 20) {
+                    k = same_len_run < 51 ? same_len_run : 51;
+                    c = price[zeros_long] + 5 + best[i + k];
+                    if (c < cost) {
+                        cost = c;
+                        op = packed_op(zeros_long, 5, k - 20, 0);
+                    }
                 }
             }
-        }
-        if (same_len_run >= 4) {
             const uint32_t head = price[same_run] + 1 + price[d];
             for (uint32_t k = 4; k <= 5 && k <= same_len_run; k++) {
                 uint32_t c = head + best[i + k];
                 if (c < cost) {
                     cost = c;
-                    op = {uint8_t(same_run), 1, uint8_t(k - 4), d};
-                    step = k;
+                    op = packed_op(same_run, 1, k - 4, d);
                 }
             }
         }
         best[i] = cost;
         choice[i] = op;
-        advance[i] = uint16_t(step);
     }
-    segment.op_count = 0;
-    for (uint32_t i = 0; i < count; i += advance[i]) segment.ops[segment.op_count++] = choice[i];
-}
-
-void count_symbols(const length_segment &segment, uint32_t *freqs) {
     std::memset(freqs, 0, sizeof(uint32_t) * pretree_symbols);
-    for (uint32_t i = 0; i < segment.op_count; i++) {
-        const pretree_op &op = segment.ops[i];
+    extra_bits = 0;
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < count;) {
+        const uint32_t c = choice[i];
+        const pretree_op op{uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), uint8_t(c >> 24)};
+        segment.ops[n++] = op;
         freqs[op.symbol]++;
         if (op.symbol == same_run) freqs[op.run_symbol]++;
+        extra_bits += op.extra_bits;
+        i += op_span(op);
     }
-}
-
-uint32_t segment_bits(const length_segment &segment, const uint8_t *pretree_lengths) {
-    uint32_t bits = 4 * pretree_symbols;
-    for (uint32_t i = 0; i < segment.op_count; i++) {
-        const pretree_op &op = segment.ops[i];
-        bits += pretree_lengths[op.symbol] + op.extra_bits;
-        if (op.symbol == same_run) bits += pretree_lengths[op.run_symbol];
-    }
-    return bits;
+    segment.op_count = n;
 }
 
 // One round: the cheapest ops under `price`, the pretree they call for and
 // the exact size that gives.
 void plan_round(const uint8_t *previous, const uint8_t *new_lengths, uint32_t count, const uint32_t *price,
                 length_segment &trial) {
-    cheapest_ops(previous, new_lengths, count, price, trial);
     uint32_t freqs[pretree_symbols];
-    count_symbols(trial, freqs);
+    uint32_t extra_bits;
+    cheapest_ops(previous, new_lengths, count, price, trial, freqs, extra_bits);
     build_code_lengths(freqs, pretree_symbols, pretree_max_code_length, trial.pretree_lengths);
-    trial.bits = segment_bits(trial, trial.pretree_lengths);
+    trial.bits = 4 * pretree_symbols + extra_bits;
+    for (uint32_t s = 0; s < pretree_symbols; s++) trial.bits += freqs[s] * trial.pretree_lengths[s];
 }
 
 void keep(const length_segment &trial, length_segment &segment) {

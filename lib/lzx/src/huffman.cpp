@@ -7,9 +7,10 @@ namespace lzx {
 
 namespace {
 
-// Moffat and Katajainen's in-place minimum-redundancy lengths. a[] holds the
-// weights in ascending order and receives the code lengths (a[0] longest).
-void minimum_redundancy_lengths(uint32_t *a, uint32_t n) {
+// Moffat and Katajainen's in-place minimum-redundancy code. a[] holds the
+// weights in ascending order (and is overwritten); count_of[d] receives the
+// number of leaves at depth d for d up to the depth returned, the longest.
+uint32_t minimum_redundancy_depths(uint32_t *a, uint32_t n, uint32_t *count_of) {
     a[0] += a[1];
     uint32_t root = 0, leaf = 2;
     for (uint32_t next = 1; next < n - 1; next++) {
@@ -28,21 +29,20 @@ void minimum_redundancy_lengths(uint32_t *a, uint32_t n) {
     }
     a[n - 2] = 0;
     for (int32_t next = int32_t(n) - 3; next >= 0; next--) a[next] = a[a[next]] + 1;
-    int32_t avail = 1, used = 0, root_i = int32_t(n) - 2, next_i = int32_t(n) - 1;
+    // Internal nodes per depth tell how many leaves each depth has.
+    int32_t avail = 1, used = 0, root_i = int32_t(n) - 2;
     uint32_t depth = 0;
     while (avail > 0) {
         while (root_i >= 0 && a[root_i] == depth) {
             used++;
             root_i--;
         }
-        while (avail > used) {
-            a[next_i--] = depth;
-            avail--;
-        }
+        count_of[depth] = uint32_t(avail - used);
         avail = 2 * used;
         depth++;
         used = 0;
     }
+    return depth - 1;
 }
 
 // Brings the length counts under max_length while keeping the Kraft sum at 1.
@@ -94,14 +94,9 @@ void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_leng
         uint64_t w = sorted[i] >> 10;
         work[i] = w > 0xFFFFFFF ? 0xFFFFFFF : uint32_t(w);
     }
-    minimum_redundancy_lengths(work, used);
-
-    uint32_t count_of[max_huffman_symbols + 1] = {};
-    uint32_t longest = 0;
-    for (uint32_t i = 0; i < used; i++) {
-        count_of[work[i]]++;
-        longest = std::max(longest, work[i]);
-    }
+    uint32_t count_of[max_huffman_symbols + 1];
+    const uint32_t longest = minimum_redundancy_depths(work, used, count_of);
+    for (uint32_t len = longest + 1; len <= max_length; len++) count_of[len] = 0;
     if (longest > max_length) limit_length_counts(count_of, longest, max_length);
     // The rarest symbols take the longest codes.
     uint32_t i = 0;
