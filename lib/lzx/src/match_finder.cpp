@@ -136,8 +136,9 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
     uint16_t skip_distance = 0;
 
     // 2-byte and 3-byte matches; `bytes` holds the position's next bytes,
-    // the first lowest. Returns the longest length found, or 1.
-    auto short_matches = [&](uint32_t pos, uint32_t bytes, uint32_t remaining) {
+    // the first lowest, and `root` the top of its tree. Returns the longest
+    // length found, or 1.
+    auto short_matches = [&](uint32_t pos, uint32_t bytes, uint32_t remaining, uint32_t root) {
         uint32_t best = 1;
         const uint32_t h2 = bytes & 0xFFFF;
         const uint32_t cand2 = hash2_[h2];
@@ -151,9 +152,15 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         const uint32_t cand3 = hash3_[h3];
         hash3_[h3] = uint16_t(pos);
         // A candidate's 4 bytes are in the frame: it lies before pos.
-        if (pos - cand3 <= max_distance_ && ((load32(data + cand3) ^ bytes) & 0xFFFFFF) == 0) {
-            best = extend_match(data + cand3, data + pos, 3, std::min(max_match, remaining));
-            l.add(best, pos - cand3);
+        if (pos - cand3 <= max_distance_) {
+            const uint32_t differ = load32(data + cand3) ^ bytes;
+            // The tree's first node, when it is this candidate, makes the
+            // same match at the same point of the list.
+            if (differ == 0 && cand3 == root) return best;
+            if ((differ & 0xFFFFFF) == 0) {
+                best = extend_match(data + cand3, data + pos, 3, std::min(max_match, remaining));
+                l.add(best, pos - cand3);
+            }
         }
         return best;
     };
@@ -174,9 +181,11 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             continue;
         }
         l.start();
-        const uint32_t best = advance<true>(data, size, pos, hash4(bytes), short_matches(pos, bytes, size - pos), &l);
-        if (best >= skip_length_ && l.count > l.first) {
-            skip_until = pos + l.out[l.count - 1].length;
+        const uint32_t h4 = hash4(bytes);
+        const uint32_t best = advance<true>(data, size, pos, h4, short_matches(pos, bytes, size - pos, hash4_[h4]), &l);
+        // Any length of 2 or more was recorded, the longest last.
+        if (best >= skip_length_) {
+            skip_until = pos + best;
             skip_distance = l.out[l.count - 1].distance;
         }
     }
@@ -195,7 +204,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             continue;
         }
         l.start();
-        short_matches(pos, bytes, remaining);
+        short_matches(pos, bytes, remaining, none);
     }
     first[size] = l.count;
 }
