@@ -62,8 +62,9 @@ match_finder::match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t
 
 // Makes `pos` the root of its tree, splitting the old tree around it. The
 // nodes met are ever older, so the matches come by increasing distance;
-// `len` is the length the next node is known to share.
-template <bool record>
+// `len` is the length the next node is known to share. With `whole_reach`,
+// every earlier position is within reach.
+template <bool record, bool whole_reach>
 inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t h4, uint32_t best,
                                       match_list *lists) {
     const uint8_t *in = data + pos;
@@ -77,14 +78,18 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
     uint32_t lt_len = 0, gt_len = 0, len = 0;
     const uint32_t max_distance = max_distance_;
     for (uint32_t depth = max_depth_; depth > 0; depth--) {
-        const uint32_t distance = pos - cur;
-        if (distance > max_distance) break;
-        const uint8_t *candidate = in - distance;
+        // `none` lies above every position.
+        if constexpr (whole_reach) {
+            if (cur >= pos) break;
+        } else if (pos - cur > max_distance) {
+            break;
+        }
+        const uint8_t *candidate = data + cur;
         if (candidate[len] == in[len]) {
             len = extend_match(candidate, in, len + 1, limit);
             if (len > best) {
                 best = len;
-                if constexpr (record) lists->add(len, distance);
+                if constexpr (record) lists->add(len, pos - cur);
             }
             if (len >= nice) {
                 // Equal as far as we look: take over its subtrees.
@@ -177,12 +182,17 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             if (skip_until - pos >= min_match) l.out[l.count++] = {uint16_t(skip_until - pos), skip_distance};
             hash2_[bytes & 0xFFFF] = uint16_t(pos);
             hash3_[hash3(bytes)] = uint16_t(pos);
-            advance<false>(data, size, pos, hash4(bytes), 1, nullptr);
+            if (pos <= max_distance_)
+                advance<false, true>(data, size, pos, hash4(bytes), 1, nullptr);
+            else
+                advance<false, false>(data, size, pos, hash4(bytes), 1, nullptr);
             continue;
         }
         l.start();
         const uint32_t h4 = hash4(bytes);
-        const uint32_t best = advance<true>(data, size, pos, h4, short_matches(pos, bytes, size - pos, hash4_[h4]), &l);
+        const uint32_t short_best = short_matches(pos, bytes, size - pos, hash4_[h4]);
+        const uint32_t best = pos <= max_distance_ ? advance<true, true>(data, size, pos, h4, short_best, &l)
+                                                   : advance<true, false>(data, size, pos, h4, short_best, &l);
         // Any length of 2 or more was recorded, the longest last.
         if (best >= skip_length_) {
             skip_until = pos + best;

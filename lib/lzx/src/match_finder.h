@@ -38,7 +38,7 @@ class match_finder {
     // Inserts `pos` into the tree of hash `h4`; when `record` is set,
     // appends its matches longer than `best` to `lists`. Returns the longest
     // length found.
-    template <bool record>
+    template <bool record, bool whole_reach>
     uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t h4, uint32_t best,
                      match_list *lists);
 
