@@ -5,14 +5,28 @@
 
 namespace lzx {
 
+// Position of the first differing byte of a and b from `len`, if it lies in
+// the eight bytes there; 8 when they are all equal.
+inline uint32_t differing_byte(const uint8_t *a, const uint8_t *b, uint32_t len) {
+    uint64_t x, y;
+    std::memcpy(&x, a + len, 8);
+    std::memcpy(&y, b + len, 8);
+    return x == y ? 8 : uint32_t(__builtin_ctzll(x ^ y) >> 3);
+}
+
 // Counts matching bytes of a and b from `len` (already known to match) up to
-// `limit`.
+// `limit`. 32 bytes a step: long matches are common.
 inline uint32_t extend_match(const uint8_t *a, const uint8_t *b, uint32_t len, uint32_t limit) {
+    while (len + 32 <= limit) {
+        for (uint32_t step = 0; step < 32; step += 8) {
+            uint32_t k = differing_byte(a, b, len + step);
+            if (k < 8) return len + step + k;
+        }
+        len += 32;
+    }
     while (len + 8 <= limit) {
-        uint64_t x, y;
-        std::memcpy(&x, a + len, 8);
-        std::memcpy(&y, b + len, 8);
-        if (x != y) return len + uint32_t(__builtin_ctzll(x ^ y) >> 3);
+        uint32_t k = differing_byte(a, b, len);
+        if (k < 8) return len + k;
         len += 8;
     }
     while (len < limit && a[len] == b[len]) len++;
