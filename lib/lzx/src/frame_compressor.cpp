@@ -94,7 +94,7 @@ void frame_compressor::write_split(const uint8_t *data, bit_writer &bits) {
             encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
             encoder_.write(*plan_, first, count, data + position, size, bits);
         }
-        advance_repeats(first, count, frame_repeats);
+        if (k + 2 < block_starts_.size()) advance_repeats(first, count, frame_repeats);  // for the next block
         position += size;
     }
 }
