@@ -7,6 +7,8 @@
 //   FAULT_ACTION  fail (default), signal:NUMBER, or for openat_input one of
 //                 shrink, grow, remove and fifo (a pipe in the file's place)
 //   FAULT_COUNTS  a file that receives "kind count" lines at exit
+#include <atomic>
+
 #include <dlfcn.h>
 #include <dirent.h>
 #include <errno.h>
@@ -55,7 +57,8 @@ const char *const kind_names[kind_count] = {
     "openat_input", "openat_dir", "fdopen_input", "opendir",       "readdir",      "fstatat",
 };
 
-unsigned long counts[kind_count];
+// The compression library allocates on worker threads too.
+std::atomic<unsigned long> counts[kind_count];
 int chosen_kind = -1;
 unsigned long chosen_nth;
 int signal_action;  // 0: fail
@@ -95,8 +98,8 @@ void configure(void) {
 bool strikes(kind k) {
     if (k == alloc && !main_started) return false;
     if (!configured) configure();
-    counts[k]++;
-    if (k != chosen_kind || counts[k] != chosen_nth) return false;
+    const unsigned long nth = ++counts[k];
+    if (k != chosen_kind || nth != chosen_nth) return false;
     if (signal_action) {
         raise(signal_action);
         return false;
@@ -115,7 +118,7 @@ struct count_writer {
         if (!path) return;
         FILE *out = real<FILE *(*)(const char *, const char *)>("fopen")(path, "w");
         if (!out) return;
-        for (int k = 0; k < kind_count; k++) fprintf(out, "%s %lu\n", kind_names[k], counts[k]);
+        for (int k = 0; k < kind_count; k++) fprintf(out, "%s %lu\n", kind_names[k], counts[k].load());
         fclose(out);
     }
 } write_counts_at_exit;
