@@ -245,8 +245,8 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
             const uint32_t slot = paired_slot_of(code);
             const path_node offset_way = base_way + s.footer_way[slot][code & 7] + code;
             const path_node *short_ways = s.short_way[slot];
-            for (; len <= top && len < min_match + num_primary_lengths; len++)
-                relax(to[len], offset_way + short_ways[len]);
+            const uint32_t short_top = std::min(top, min_match + num_primary_lengths - 1);
+            for (; len <= short_top; len++) relax(to[len], offset_way + short_ways[len]);
             const path_node long_base = offset_way + s.long_header[slot];
             for (; len <= top; len++) relax(to[len], long_base + s.long_way[len]);
         }
