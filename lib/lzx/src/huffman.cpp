@@ -72,15 +72,32 @@ void limit_length_counts(uint32_t *count_of, uint32_t longest, uint32_t max_leng
     }
 }
 
+// Sorts keys packed as weight << 10 | symbol, already in symbol order, by
+// weight: a stable radix sort on the weight's bytes, as few as it has.
+void sort_by_weight(uint64_t *keys, uint32_t n, uint64_t heaviest) {
+    uint64_t other[max_huffman_symbols];
+    uint64_t *from = keys, *to = other;
+    for (uint32_t shift = 10; (heaviest >> shift) != 0; shift += 8) {
+        uint32_t start[257] = {};
+        for (uint32_t i = 0; i < n; i++) start[((from[i] >> shift) & 255) + 1]++;
+        for (uint32_t d = 1; d < 256; d++) start[d] += start[d - 1];
+        for (uint32_t i = 0; i < n; i++) to[start[(from[i] >> shift) & 255]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != keys) std::memcpy(keys, from, sizeof(uint64_t) * n);
+}
+
 }  // namespace
 
 void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_length, uint8_t *lengths) {
     std::memset(lengths, 0, count);
     // Used symbols sorted by weight, ties by symbol, packed as weight << 10 | symbol.
     uint64_t sorted[max_huffman_symbols];
-    uint32_t used = 0;
-    for (uint32_t s = 0; s < count; s++)
+    uint32_t used = 0, heaviest = 0;
+    for (uint32_t s = 0; s < count; s++) {
         if (freqs[s] != 0) sorted[used++] = (uint64_t(freqs[s]) << 10) | s;
+        heaviest = std::max(heaviest, freqs[s]);
+    }
     if (used == 0) return;
     if (used == 1) {
         uint32_t s = uint32_t(sorted[0] & 1023);
@@ -88,7 +105,12 @@ void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_leng
         lengths[s == 0 ? 1 : 0] = 1;
         return;
     }
-    std::sort(sorted, sorted + used);
+    // Few keys sort faster by comparison.
+    if (used <= 64) {
+        std::sort(sorted, sorted + used);
+    } else {
+        sort_by_weight(sorted, used, uint64_t(heaviest) << 10);
+    }
     uint32_t work[max_huffman_symbols];
     for (uint32_t i = 0; i < used; i++) {
         uint64_t w = sorted[i] >> 10;

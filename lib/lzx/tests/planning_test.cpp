@@ -11,6 +11,7 @@
 #include "bit_writer.h"
 #include "block_encoder.h"
 #include "code_lengths_writer.h"
+#include "huffman.h"
 
 namespace {
 
@@ -115,6 +116,25 @@ TEST(planning, pieces_counted_apart_add_up_to_the_whole) {
     }
     EXPECT_EQ(covered, bytes_of(items));
     EXPECT_EQ(std::memcmp(whole.get(), parts.get(), sizeof(block_stats)), 0);
+}
+
+TEST(planning, rarer_symbols_never_get_shorter_codes) {
+    // Many used symbols with weights of one to four bytes, ties included.
+    std::mt19937 rng(21);
+    for (int round = 0; round < 20; round++) {
+        const uint32_t count = 656;
+        std::vector<uint32_t> freqs(count);
+        for (uint32_t s = 0; s < count; s++) freqs[s] = rng() % 5 == 0 ? 0 : (rng() % 40) << (8 * (round % 4));
+        std::vector<uint8_t> lengths(count);
+        build_code_lengths(freqs.data(), count, 16, lengths.data());
+        // Weight first, then symbol, orders the symbols from rarest.
+        for (uint32_t a = 0; a < count; a++)
+            for (uint32_t b = a + 1; b < count; b++)
+                if (freqs[a] && freqs[b]) {
+                    uint32_t rarer = freqs[a] <= freqs[b] ? a : b, other = rarer == a ? b : a;
+                    EXPECT_GE(lengths[rarer], lengths[other]) << a << " " << b;
+                }
+    }
 }
 
 }  // namespace
