@@ -77,13 +77,9 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
     uint16_t *pending_gt = pending_lt + 1;
     uint32_t lt_len = 0, gt_len = 0, len = 0;
     const uint32_t max_distance = max_distance_;
-    for (uint32_t depth = max_depth_; depth > 0; depth--) {
-        // `none` lies above every position.
-        if constexpr (whole_reach) {
-            if (cur >= pos) break;
-        } else if (pos - cur > max_distance) {
-            break;
-        }
+    uint32_t depth = max_depth_;
+    // `none` lies above every position.
+    while (whole_reach ? cur < pos : pos - cur <= max_distance) {
         const uint8_t *candidate = data + cur;
         if (candidate[len] == in[len]) {
             len = extend_match(candidate, in, len + 1, limit);
@@ -111,6 +107,7 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
             gt_len = len;
             len = std::min(len, lt_len);
         }
+        if (--depth == 0) break;
     }
     *pending_lt = none;
     *pending_gt = none;
