@@ -53,6 +53,9 @@ inline uint16_t load16(const uint8_t *p) {
     return v;
 }
 
+// Repeat offsets are held in 16 bits.
+constexpr uint32_t before_frame = 1u << 16;
+
 // Slots of explicit offsets within a frame: codes below 2^16.
 constexpr uint32_t frame_slots = 32;
 
@@ -60,7 +63,9 @@ constexpr uint32_t frame_slots = 32;
 
 struct parser::state {
     uint32_t max_distance;
-    std::vector<uint8_t> frame;
+    // The frame, after as many zero bytes as the largest repeat offset.
+    std::vector<uint8_t> buffer;
+    const uint8_t *frame() const { return buffer.data() + before_frame; }
     match_finder finder;
     match_cache cache;
     std::vector<path_node> nodes;
@@ -80,6 +85,7 @@ struct parser::state {
 
     explicit state(uint32_t window_bits)
         : max_distance((1u << window_bits) - 3),
+          buffer(before_frame + frame_size),
           finder(max_distance, max_match, search_depth, take_whole_length),
           nodes(frame_size + 1),
           repeats(frame_size + 1) {}
@@ -130,8 +136,8 @@ parser::parser(uint32_t window_bits) : state_(std::make_unique<state>(window_bit
 parser::~parser() = default;
 
 void parser::load_frame(const uint8_t *data, uint32_t size) {
-    state_->frame.assign(data, data + size);
-    state_->finder.find_all(state_->frame.data(), size, state_->cache);
+    std::memcpy(state_->buffer.data() + before_frame, data, size);
+    state_->finder.find_all(state_->frame(), size, state_->cache);
 }
 
 // Forward dynamic programming over the positions: every node keeps its
@@ -140,7 +146,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
                    std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length) {
     state &s = *state_;
     s.prepare_prices(prices);
-    const uint8_t *data = s.frame.data();
+    const uint8_t *data = s.frame();
     const uint32_t count = end - begin;
     path_node *nodes = s.nodes.data();
     repeat_set *node_repeats = s.repeats.data();
@@ -184,18 +190,21 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         const uint32_t r0 = repeat_at(reps, 0), r1 = repeat_at(reps, 1), r2 = repeat_at(reps, 2);
         uint32_t rep_lengths[num_repeat_offsets] = {0, 0, 0};
         uint32_t continued = 0;
-        // d - 1 wraps for d = 0, which fails too.
-        if (r0 - 1 < reach && load16(in - r0) == head) {
-            uint32_t len = extend_match(in, in - r0, min_match, limit);
-            if (here_length > 1 && here_length + len <= max_match)
-                continued = len;
-            else
-                rep_lengths[0] = len;
+        // The bytes before the frame can be read, so the first two bytes are
+        // compared before anything else; d - 1 wraps for d = 0, which fails too.
+        const bool hit0 = load16(in - r0) == head, hit1 = load16(in - r1) == head, hit2 = load16(in - r2) == head;
+        if (hit0 | hit1 | hit2) {
+            if (hit0 && r0 - 1 < reach) {
+                uint32_t len = extend_match(in, in - r0, min_match, limit);
+                if (here_length > 1 && here_length + len <= max_match)
+                    continued = len;
+                else
+                    rep_lengths[0] = len;
+            }
+            if (hit1 && r1 != r0 && r1 - 1 < reach) rep_lengths[1] = extend_match(in, in - r1, min_match, limit);
+            if (hit2 && r2 != r0 && r2 != r1 && r2 - 1 < reach)
+                rep_lengths[2] = extend_match(in, in - r2, min_match, limit);
         }
-        if (r1 != r0 && r1 - 1 < reach && load16(in - r1) == head)
-            rep_lengths[1] = extend_match(in, in - r1, min_match, limit);
-        if (r2 != r0 && r2 != r1 && r2 - 1 < reach && load16(in - r2) == head)
-            rep_lengths[2] = extend_match(in, in - r2, min_match, limit);
         uint32_t best_rep = 0;
         if (rep_lengths[1] > rep_lengths[best_rep]) best_rep = 1;
         if (rep_lengths[2] > rep_lengths[best_rep]) best_rep = 2;
