@@ -121,18 +121,20 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
     cache.first.resize(size + 1);
     uint32_t *first = cache.first.data();
     // At most one match per tree node visited, plus a skipped match's
-    // tail, a 2-byte and a 3-byte match: room for that is made before
-    // each position, so that the lists are written through a plain pointer.
-    // The room is kept from frame to frame.
-    const uint32_t most_per_position = max_depth_ + 3;
-    if (cache.matches.size() < size_t(size) + most_per_position) cache.matches.resize(size + most_per_position);
-    size_t room_end = cache.matches.size() - most_per_position;
+    // tail, a 2-byte and a 3-byte match: room for that is made before each
+    // stretch of positions, so that the lists are written through a plain
+    // pointer with no check per position. The room is kept from frame to frame.
+    constexpr uint32_t stretch = 256;
+    const size_t stretch_room = size_t(stretch) * (max_depth_ + 3);
+    if (cache.matches.size() < size + stretch_room) cache.matches.resize(size + stretch_room);
     match_list l{cache.matches.data(), 0, 0, 0};
-    auto make_room = [&] {
-        if (l.count <= room_end) return;
-        cache.matches.resize(2 * cache.matches.size());
-        l.out = cache.matches.data();
-        room_end = cache.matches.size() - most_per_position;
+    // Returns the end of the stretch from `pos`.
+    auto make_room = [&](uint32_t pos, uint32_t end) {
+        if (cache.matches.size() - l.count < stretch_room) {
+            cache.matches.resize(2 * cache.matches.size());
+            l.out = cache.matches.data();
+        }
+        return std::min(end, pos + stretch);
     };
     uint32_t skip_until = 0;
     uint16_t skip_distance = 0;
@@ -170,35 +172,36 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
     // Positions with at least 4 bytes ahead: all three kinds of match.
     const uint32_t full_end = size > 3 ? size - 3 : 0;
     uint32_t pos = 0;
-    for (; pos < full_end; pos++) {
-        make_room();
-        first[pos] = l.count;
-        const uint32_t bytes = load32(data + pos);
-        if (pos < skip_until) {
-            // Inside a long match: its tail is the match here.
-            if (skip_until - pos >= min_match) l.out[l.count++] = {uint16_t(skip_until - pos), skip_distance};
-            hash2_[bytes & 0xFFFF] = uint16_t(pos);
-            hash3_[hash3(bytes)] = uint16_t(pos);
-            if (pos <= max_distance_)
-                advance<false, true>(data, size, pos, hash4(bytes), 1, nullptr);
-            else
-                advance<false, false>(data, size, pos, hash4(bytes), 1, nullptr);
-            continue;
-        }
-        l.start();
-        const uint32_t h4 = hash4(bytes);
-        const uint32_t short_best = short_matches(pos, bytes, size - pos, hash4_[h4]);
-        const uint32_t best = pos <= max_distance_ ? advance<true, true>(data, size, pos, h4, short_best, &l)
-                                                   : advance<true, false>(data, size, pos, h4, short_best, &l);
-        // Any length of 2 or more was recorded, the longest last.
-        if (best >= skip_length_) {
-            skip_until = pos + best;
-            skip_distance = l.out[l.count - 1].distance;
+    while (pos < full_end) {
+        for (const uint32_t stretch_end = make_room(pos, full_end); pos < stretch_end; pos++) {
+            first[pos] = l.count;
+            const uint32_t bytes = load32(data + pos);
+            if (pos < skip_until) {
+                // Inside a long match: its tail is the match here.
+                if (skip_until - pos >= min_match) l.out[l.count++] = {uint16_t(skip_until - pos), skip_distance};
+                hash2_[bytes & 0xFFFF] = uint16_t(pos);
+                hash3_[hash3(bytes)] = uint16_t(pos);
+                if (pos <= max_distance_)
+                    advance<false, true>(data, size, pos, hash4(bytes), 1, nullptr);
+                else
+                    advance<false, false>(data, size, pos, hash4(bytes), 1, nullptr);
+                continue;
+            }
+            l.start();
+            const uint32_t h4 = hash4(bytes);
+            const uint32_t short_best = short_matches(pos, bytes, size - pos, hash4_[h4]);
+            const uint32_t best = pos <= max_distance_ ? advance<true, true>(data, size, pos, h4, short_best, &l)
+                                                       : advance<true, false>(data, size, pos, h4, short_best, &l);
+            // Any length of 2 or more was recorded, the longest last.
+            if (best >= skip_length_) {
+                skip_until = pos + best;
+                skip_distance = l.out[l.count - 1].distance;
+            }
         }
     }
     // The last three positions: short matches only.
+    make_room(pos, size);
     for (; pos < size; pos++) {
-        make_room();
         first[pos] = l.count;
         const uint32_t remaining = size - pos;
         if (remaining < 2) continue;
