@@ -57,9 +57,11 @@ size_t add_items_covering(const item *items, size_t count, uint32_t min_bytes, b
 }
 
 void build_block_lengths(const block_stats &stats, uint32_t main_symbols, block_codes &codes) {
-    build_code_lengths(stats.main, main_symbols, main_max_code_length, codes.main_lengths);
-    build_code_lengths(stats.length, num_length_symbols, length_max_code_length, codes.length_lengths);
-    build_code_lengths(stats.aligned, num_aligned_symbols, aligned_max_code_length, codes.aligned_lengths);
+    codes.main_bits = build_code_lengths(stats.main, main_symbols, main_max_code_length, codes.main_lengths);
+    codes.length_bits =
+        build_code_lengths(stats.length, num_length_symbols, length_max_code_length, codes.length_lengths);
+    codes.aligned_bits =
+        build_code_lengths(stats.aligned, num_aligned_symbols, aligned_max_code_length, codes.aligned_lengths);
 }
 
 void assign_block_codes(uint32_t main_symbols, block_codes &codes) {
@@ -69,6 +71,15 @@ void assign_block_codes(uint32_t main_symbols, block_codes &codes) {
 }
 
 namespace {
+
+// log2 of the counts most symbols have, worked out once.
+struct small_log2 {
+    double value[1024];
+    small_log2() {
+        for (uint32_t n = 0; n < 1024; n++) value[n] = std::log2(double(n));
+    }
+    double operator()(uint32_t n) const { return n < 1024 ? value[n] : std::log2(double(n)); }
+};
 
 // Used symbols: log2(total / count), the cost an ideal code would give
 // them, no less than one bit and no more than the longest code. Unused
@@ -83,13 +94,14 @@ void prices_of(const uint32_t *counts, const uint8_t *lengths, uint32_t count, u
         total += counts[s];
     }
     const uint32_t unused = (longest == 0 ? empty_price : std::min(limit, longest + 1)) * price_scale;
+    static const small_log2 log2_of;
     const double log_total = std::log2(double(total));
     for (uint32_t s = 0; s < count; s++) {
         if (counts[s] == 0) {
             prices[s] = unused;
             continue;
         }
-        double bits = std::clamp(log_total - std::log2(double(counts[s])), 1.0, double(limit));
+        double bits = std::clamp(log_total - log2_of(counts[s]), 1.0, double(limit));
         prices[s] = uint32_t(bits * price_scale + 0.5);
     }
 }

@@ -24,6 +24,10 @@ struct block_codes {
     uint16_t length_codes[num_length_symbols];
     uint8_t aligned_lengths[num_aligned_symbols];
     uint16_t aligned_codes[num_aligned_symbols];
+    // Size in bits of the counted symbols of each tree under these lengths.
+    uint64_t main_bits;
+    uint64_t length_bits;
+    uint64_t aligned_bits;
 };
 
 // Main symbol of a match, its length symbol (or -1) and its slot.

@@ -9,12 +9,6 @@ namespace {
 
 constexpr uint32_t block_header_bits = 3 + 24;
 
-uint64_t tree_bits(const uint32_t *freqs, const uint8_t *lengths, uint32_t count) {
-    uint64_t bits = 0;
-    for (uint32_t s = 0; s < count; s++) bits += uint64_t(freqs[s]) * lengths[s];
-    return bits;
-}
-
 // Header, then zero bits to the word boundary (at least one), then R0..R2.
 uint64_t uncompressed_bits(uint32_t size, uint32_t bits_in_word) {
     uint32_t after_header = (bits_in_word + block_header_bits) % 16;
@@ -100,14 +94,12 @@ void block_encoder::plan_segments(block_plan &p, bool fresh, int rounds) const {
 
 void block_encoder::choose_type(const block_stats &stats, uint32_t size, uint32_t bits_in_word, block_plan &p) const {
     uint64_t common = block_header_bits + p.segments[0].bits + p.segments[1].bits + p.segments[2].bits +
-                      tree_bits(stats.main, p.codes.main_lengths, main_symbols_) +
-                      tree_bits(stats.length, p.codes.length_lengths, num_length_symbols);
+                      p.codes.main_bits + p.codes.length_bits;
     p.verbatim_bits = common + stats.verbatim_footer_bits;
     // An aligned tree of all zero lengths is rejected by decoders.
     p.aligned_bits = stats.aligned_footers == 0
                          ? UINT64_MAX
-                         : common + 3 * num_aligned_symbols + stats.aligned_plain_bits +
-                               tree_bits(stats.aligned, p.codes.aligned_lengths, num_aligned_symbols);
+                         : common + 3 * num_aligned_symbols + stats.aligned_plain_bits + p.codes.aligned_bits;
     p.uncompressed_bits = uncompressed_bits(size, bits_in_word);
 
     p.best = block_type::verbatim;

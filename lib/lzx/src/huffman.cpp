@@ -89,7 +89,7 @@ void sort_by_weight(uint64_t *keys, uint32_t n, uint64_t heaviest) {
 
 }  // namespace
 
-void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_length, uint8_t *lengths) {
+uint64_t build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_length, uint8_t *lengths) {
     std::memset(lengths, 0, count);
     // Used symbols sorted by weight, ties by symbol, packed as weight << 10 | symbol.
     uint64_t sorted[max_huffman_symbols];
@@ -98,12 +98,12 @@ void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_leng
         if (freqs[s] != 0) sorted[used++] = (uint64_t(freqs[s]) << 10) | s;
         heaviest = std::max(heaviest, freqs[s]);
     }
-    if (used == 0) return;
+    if (used == 0) return 0;
     if (used == 1) {
         uint32_t s = uint32_t(sorted[0] & 1023);
         lengths[s] = 1;
         lengths[s == 0 ? 1 : 0] = 1;
-        return;
+        return freqs[s];
     }
     // Few keys sort faster by comparison.
     if (used <= 64) {
@@ -122,8 +122,14 @@ void build_code_lengths(const uint32_t *freqs, uint32_t count, uint32_t max_leng
     if (longest > max_length) limit_length_counts(count_of, longest, max_length);
     // The rarest symbols take the longest codes.
     uint32_t i = 0;
-    for (uint32_t len = std::min(longest, max_length); len >= 1; len--)
-        for (uint32_t k = 0; k < count_of[len]; k++) lengths[sorted[i++] & 1023] = uint8_t(len);
+    uint64_t bits = 0;
+    for (uint32_t len = std::min(longest, max_length); len >= 1; len--) {
+        for (uint32_t k = 0; k < count_of[len]; k++, i++) {
+            lengths[sorted[i] & 1023] = uint8_t(len);
+            bits += (sorted[i] >> 10) * len;
+        }
+    }
+    return bits;
 }
 
 void build_canonical_codes(const uint8_t *lengths, uint32_t count, uint16_t *codes) {
