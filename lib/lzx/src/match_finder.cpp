@@ -18,12 +18,10 @@ constexpr uint16_t none = 0xFFFF;
 // A 2-byte match only pays when its offset is short.
 constexpr uint32_t max_short_distance = 64;
 
+// Little-endian on every machine, the first byte lowest; one load on most.
 inline uint32_t load32(const uint8_t *p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-// Both take the bytes in little-endian order, the first byte lowest.
 inline uint32_t hash3(uint32_t bytes) { return ((bytes & 0xFFFFFF) * 0x9E3779B1u) >> (32 - hash3_bits); }
 inline uint32_t hash4(uint32_t bytes) { return (bytes * 0x1E35A7BDu) >> (32 - hash4_bits); }
 
