@@ -91,6 +91,30 @@ struct parser::state {
           repeats(frame_size + 1) {}
 
     void prepare_prices(const costs &p);
+
+    // Offers every length of the matches [first, last) from base_way into
+    // to[]. Each match serves the lengths above the one before it; a match at
+    // a `taken` distance is left to its cheaper repeat offset.
+    template <bool check_taken>
+    void relax_matches(const match *first, const match *last, uint32_t limit, uint32_t len,
+                       const uint32_t *taken, path_node base_way, path_node *to) const {
+        for (const match *m = first; m < last; m++) {
+            const uint32_t top = std::min<uint32_t>(m->length, limit);
+            const uint32_t distance = m->distance;
+            if (check_taken && (distance == taken[0] || distance == taken[1] || distance == taken[2])) {
+                len = std::max(len, top + 1);
+                continue;
+            }
+            const uint32_t code = distance + 2u;
+            const uint32_t slot = paired_slot_of(code);
+            const path_node offset_way = base_way + footer_way[slot][code & 7] + code;
+            const path_node *short_ways = short_way[slot];
+            const uint32_t short_top = std::min(top, min_match + num_primary_lengths - 1);
+            for (; len <= short_top; len++) relax(to[len], offset_way + short_ways[len]);
+            const path_node long_base = offset_way + long_header[slot];
+            for (; len <= top; len++) relax(to[len], long_base + long_way[len]);
+        }
+    }
     // An explicit-offset match as a way into its end, before its base cost.
     path_node match_way(uint32_t offset_code, uint32_t length) const {
         uint32_t slot = paired_slot_of(offset_code);
@@ -136,7 +160,7 @@ parser::parser(uint32_t window_bits) : state_(std::make_unique<state>(window_bit
 parser::~parser() = default;
 
 void parser::load_frame(const uint8_t *data, uint32_t size) {
-    std::memcpy(state_->buffer.data() + before_frame, data, size);
+    if (size > 0) std::memcpy(state_->buffer.data() + before_frame, data, size);  // data may be null then
     state_->finder.find_all(state_->frame(), size, state_->cache);
 }
 
@@ -239,25 +263,12 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         }
 
         // A repeat offset codes the same match cheaper; 0 is no distance.
-        const uint32_t taken0 = rep_lengths[0] || continued ? r0 : 0;
-        const uint32_t taken1 = rep_lengths[1] ? r1 : 0;
-        const uint32_t taken2 = rep_lengths[2] ? r2 : 0;
-        uint32_t len = shortest;
-        for (const match *m = first; m < last; m++) {
-            const uint32_t top = std::min<uint32_t>(m->length, limit);
-            const uint32_t distance = m->distance;
-            if (distance == taken0 || distance == taken1 || distance == taken2) {
-                len = std::max(len, top + 1);
-                continue;
-            }
-            const uint32_t code = distance + 2u;
-            const uint32_t slot = paired_slot_of(code);
-            const path_node offset_way = base_way + s.footer_way[slot][code & 7] + code;
-            const path_node *short_ways = s.short_way[slot];
-            const uint32_t short_top = std::min(top, min_match + num_primary_lengths - 1);
-            for (; len <= short_top; len++) relax(to[len], offset_way + short_ways[len]);
-            const path_node long_base = offset_way + s.long_header[slot];
-            for (; len <= top; len++) relax(to[len], long_base + s.long_way[len]);
+        if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2] | continued) {
+            const uint32_t taken[num_repeat_offsets] = {rep_lengths[0] || continued ? r0 : 0,
+                                                        rep_lengths[1] ? r1 : 0, rep_lengths[2] ? r2 : 0};
+            s.relax_matches<true>(first, last, limit, shortest, taken, base_way, to);
+        } else {
+            s.relax_matches<false>(first, last, limit, shortest, nullptr, base_way, to);
         }
         i++;
     }
