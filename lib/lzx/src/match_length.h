@@ -1,5 +1,6 @@
 // Length of the common prefix of two byte runs, eight bytes at a time.
 #pragma once
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -11,7 +12,10 @@ inline uint32_t differing_byte(const uint8_t *a, const uint8_t *b, uint32_t len)
     uint64_t x, y;
     std::memcpy(&x, a + len, 8);
     std::memcpy(&y, b + len, 8);
-    return x == y ? 8 : uint32_t(__builtin_ctzll(x ^ y) >> 3);
+    if (x == y) return 8;
+    // The first byte in memory is the low one only on little-endian machines.
+    if constexpr (std::endian::native == std::endian::little) return uint32_t(__builtin_ctzll(x ^ y) >> 3);
+    return uint32_t(__builtin_clzll(x ^ y) >> 3);
 }
 
 // Counts matching bytes of a and b from `len` (already known to match) up to
