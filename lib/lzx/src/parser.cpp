@@ -107,7 +107,7 @@ struct parser::state {
             }
             const uint32_t code = distance + 2u;
             const uint32_t slot = paired_slot_of(code);
-            const path_node offset_way = base_way + footer_way[slot][code & 7] + code;
+            const path_node offset_way = base_way + offset_part(code, slot);
             const path_node *short_ways = short_way[slot];
             const uint32_t short_top = std::min(top, min_match + num_primary_lengths - 1);
             for (; len <= short_top; len++) relax(to[len], offset_way + short_ways[len]);
@@ -115,10 +115,14 @@ struct parser::state {
             for (; len <= top; len++) relax(to[len], long_base + long_way[len]);
         }
     }
+    // The offset's footer and code, shared by every length of a match.
+    path_node offset_part(uint32_t offset_code, uint32_t slot) const {
+        return footer_way[slot][offset_code & 7] + offset_code;
+    }
     // An explicit-offset match as a way into its end, before its base cost.
     path_node match_way(uint32_t offset_code, uint32_t length) const {
         uint32_t slot = paired_slot_of(offset_code);
-        path_node way = footer_way[slot][offset_code & 7] + offset_code;
+        path_node way = offset_part(offset_code, slot);
         if (length < min_match + num_primary_lengths) return way + short_way[slot][length];
         return way + long_header[slot] + long_way[length];
     }
