@@ -25,6 +25,30 @@ process_result run_under_size_limit(const std::string &dir, int blocks, bool ign
 }
 
 const int limits[] = {0, 1, 2, 4, 8, 16, 24, 32, 48, 64, 96, 128, 160, 192, 256, 384, 512, 2048};
+
+// kelto with this many compression threads under an address-space limit.
+process_result run_under_memory_limit(const std::string &dir, unsigned threads, int mib) {
+    remove((dir + ".its").c_str());
+    std::string script = "ulimit -v " + std::to_string(mib * 1024) + " || exit 99; exec \"$0\" \"$1\"";
+    return run_process({"/usr/bin/env", "LZXCOMP_THREADS=" + std::to_string(threads), "/bin/sh", "-c", script,
+                        KELTO_BINARY, dir},
+                       "", 60);
+}
+
+// Text of words, different for every seed.
+std::string words(size_t length, uint32_t seed) {
+    static const char *const vocabulary[] = {"frame ", "window ", "<p>", "</p>\n", "tree ", "block ", "the ",
+                                             "of ", "match ", "offset ", "<a href=\"", "\">", "index "};
+    std::string text;
+    uint32_t state = seed * 2654435761u + 1;
+    while (text.size() < length) {
+        state = state * 1103515245u + 12345u;
+        text += vocabulary[(state >> 16) % 13];
+        if ((state >> 8) % 7 == 0) text += std::to_string(state % 1000);
+    }
+    text.resize(length);
+    return text;
+}
 }  // namespace
 
 TEST(resource_limit_test, FileSizeLimitAtManySizes) {
@@ -85,4 +109,37 @@ TEST(resource_limit_test, FullFileSystemAtManySizes) {
     remove_tree(tree);
     EXPECT_GT(failed, 2);
     EXPECT_GT(complete, 0);
+}
+
+// Every thread costs memory: a stack and a compressor. Where the limit leaves
+// too little for them, the frames are done by fewer hands, and a run that one
+// thread completes completes with any number, to the same bytes.
+TEST(resource_limit_test, MemoryLimitThatOneThreadMeetsServesEveryThreadCount) {
+    if (KELTO_SANITIZED) GTEST_SKIP() << "sanitizers reserve more address space than any limit tried";
+    temp_dir work;
+    std::string tree = work / "tree";
+    // About 80 frames: enough to keep many workers busy.
+    for (uint32_t i = 0; i < 40; i++) write_file(tree + "/page-" + std::to_string(i) + ".htm", words(64000, i));
+    // The least limit, in MiB, under which one thread completes.
+    int fails = 1, completes = 256;
+    ASSERT_EQ(run_under_memory_limit(tree, 1, completes).status, 0);
+    while (completes - fails > 1) {
+        int middle = (fails + completes) / 2;
+        (run_under_memory_limit(tree, 1, middle).status == 0 ? completes : fails) = middle;
+    }
+    ASSERT_EQ(run_under_memory_limit(tree, 1, completes).status, 0);
+    const std::string reference = read_file(tree + ".its");
+    // The first few MiB above it hold the window of frames in flight for
+    // many threads; beyond them every count must complete.
+    for (unsigned threads : {2u, 16u}) {
+        for (int extra : {5, 7, 9, 11, 13}) {
+            process_result result = run_under_memory_limit(tree, threads, completes + extra);
+            EXPECT_EQ(result.status, 0) << threads << " threads, " << completes + extra << " MiB (one thread needs "
+                                        << completes << ")\n"
+                                        << result.output.substr(result.output.size() > 500 ? result.output.size() - 500 : 0);
+            if (result.status == 0) {
+                EXPECT_TRUE(read_file(tree + ".its") == reference) << threads << " threads";
+            }
+        }
+    }
 }

@@ -1,5 +1,6 @@
 #include "frame_pool.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 
@@ -14,10 +15,26 @@ constexpr unsigned frames_per_thread = 2;
 constexpr size_t output_reserve = frame_size + 1024;
 }  // namespace
 
-frame_pool::frame_pool(uint32_t window_bits, unsigned threads)
-    : window_bits_(window_bits),
-      most_workers_(threads > 1 ? threads : 0),
-      slots_(threads > 1 ? threads * frames_per_thread : 1) {
+frame_pool::frame_pool(uint32_t window_bits, unsigned threads) : window_bits_(window_bits) {
+    // Made up front so that the caller's thread needs no memory mid-stream,
+    // where the workers' may have taken the last of it. The input buffers
+    // are left untouched until used.
+    for (;;) {
+        try {
+            slots_.resize(threads > 1 ? threads * frames_per_thread : 1);
+            for (slot &s : slots_) {
+                s.input.reset(new uint8_t[frame_size]);
+                s.output.reserve(output_reserve);
+            }
+            break;
+        } catch (const std::bad_alloc &) {
+            if (threads <= 1) throw;
+            slots_.clear();
+            slots_.shrink_to_fit();
+            threads /= 2;
+        }
+    }
+    most_workers_ = threads > 1 ? threads : 0;
     // Never reallocated, so that adding a started thread cannot throw.
     worker_compressors_.reserve(most_workers_);
     workers_.reserve(most_workers_);
@@ -25,14 +42,7 @@ frame_pool::frame_pool(uint32_t window_bits, unsigned threads)
 
 frame_pool::~frame_pool() { stop(); }
 
-uint8_t *frame_pool::next_input() {
-    slot &s = slots_[submitted_ % slots_.size()];
-    if (s.input.empty()) {
-        s.input.resize(frame_size);
-        s.output.reserve(output_reserve);
-    }
-    return s.input.data();
-}
+uint8_t *frame_pool::next_input() { return slots_[submitted_ % slots_.size()].input.get(); }
 
 void frame_pool::submit(bool split_blocks) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -73,17 +83,16 @@ void frame_pool::work(frame_compressor &compressor) {
         work_queued_.wait(lock, [this] { return stopping_ || claimed_ < submitted_; });
         idle_workers_--;
         if (stopping_) return;
-        compress_next(lock, compressor);
+        compress(lock, slots_[claimed_++ % slots_.size()], compressor);
     }
 }
 
-void frame_pool::compress_next(std::unique_lock<std::mutex> &lock, frame_compressor &compressor) {
-    slot &s = slots_[claimed_++ % slots_.size()];
+void frame_pool::compress(std::unique_lock<std::mutex> &lock, slot &s, frame_compressor &compressor) {
     lock.unlock();
     bool failed = false;
     try {
         s.output.clear();
-        compressor.compress(s.input.data(), s.split_blocks, s.output);
+        compressor.compress(s.input.get(), s.split_blocks, s.output);
     } catch (...) {
         // Nothing may leave a thread; the caller learns it from the frame.
         failed = true;
@@ -98,18 +107,37 @@ frame_pool::outcome frame_pool::oldest(bool wait, std::vector<uint8_t> *&compres
     std::unique_lock<std::mutex> lock(mutex_);
     if (delivered_ == submitted_) return outcome::none;
     slot &s = slots_[delivered_ % slots_.size()];
-    while (!s.done) {
-        if (!wait) return outcome::pending;
-        // The workers keep the CPUs busy; the caller only waits for them.
-        if (!workers_.empty()) {
-            frame_done_.wait(lock);
-            continue;
+    for (;;) {
+        while (!s.done) {
+            if (!wait) return outcome::pending;
+            // The workers keep the CPUs busy; the caller only waits for them.
+            if (!workers_.empty()) {
+                frame_done_.wait(lock);
+                continue;
+            }
+            if (!own_compressor_) own_compressor_ = std::make_unique<frame_compressor>(window_bits_);
+            claimed_ = std::max(claimed_, delivered_ + 1);
+            compress(lock, s, *own_compressor_);
         }
-        if (!own_compressor_) own_compressor_ = std::make_unique<frame_compressor>(window_bits_);
-        compress_next(lock, *own_compressor_);
+        if (!s.failed || workers_.empty()) break;
+        carry_on_alone(lock);
     }
     compressed = &s.output;
     return s.failed ? outcome::failed : outcome::ready;
+}
+
+void frame_pool::carry_on_alone(std::unique_lock<std::mutex> &lock) {
+    lock.unlock();
+    stop();
+    // Their memory is what the caller's compressor may need.
+    worker_compressors_.clear();
+    lock.lock();
+    for (uint64_t k = delivered_; k < submitted_; k++) {
+        slot &s = slots_[k % slots_.size()];
+        if (s.failed) s.done = false;
+        s.failed = false;
+    }
+    claimed_ = submitted_;
 }
 
 void frame_pool::release_oldest() {
@@ -123,7 +151,7 @@ void frame_pool::stop() {
         stopping_ = true;
     }
     work_queued_.notify_all();
-    for (std::thread &worker : workers_) worker.join();
+    for (quiet_thread &worker : workers_) worker.join();
     workers_.clear();
     most_workers_ = 0;
 }

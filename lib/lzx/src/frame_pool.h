@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "frame_compressor.h"
+#include "quiet_thread.h"
 
 namespace lzx {
 
@@ -17,7 +17,9 @@ class frame_pool {
   public:
     // threads workers at most, started as frames queue up. With one thread
     // none starts and the window holds one frame, so the caller compresses
-    // each frame as soon as it hands it over.
+    // each frame as soon as it hands it over. The window's buffers are all
+    // made here, for fewer threads when memory is short; throws
+    // std::bad_alloc when not even one frame fits.
     frame_pool(uint32_t window_bits, unsigned threads);
     ~frame_pool();
     frame_pool(const frame_pool &) = delete;
@@ -33,7 +35,9 @@ class frame_pool {
     // The oldest frame not yet released: none when there is no such frame,
     // pending while it is being compressed (only without wait), failed when
     // compressing it threw. With wait it waits for the oldest, compressing
-    // queued frames itself while no worker runs.
+    // it itself while no worker runs. A frame that fails on a worker (out of
+    // memory, with several compressors alive) ends the workers, and the
+    // caller does it and the rest alone; only the caller's own failure counts.
     outcome oldest(bool wait, std::vector<uint8_t> *&compressed);
     // The oldest frame has been delivered; its place takes a new frame.
     void release_oldest();
@@ -42,7 +46,7 @@ class frame_pool {
 
   private:
     struct slot {
-        std::vector<uint8_t> input;
+        std::unique_ptr<uint8_t[]> input;  // frame_size bytes
         std::vector<uint8_t> output;
         bool split_blocks = true;
         bool done = false;
@@ -51,15 +55,17 @@ class frame_pool {
 
     void start_worker();
     void work(frame_compressor &compressor);
-    // Compresses the next queued frame with the lock released meanwhile.
-    void compress_next(std::unique_lock<std::mutex> &lock, frame_compressor &compressor);
+    // Compresses the frame of slot s with the lock released meanwhile.
+    void compress(std::unique_lock<std::mutex> &lock, slot &s, frame_compressor &compressor);
+    // After a worker's frame failed: the caller does every unfinished frame alone.
+    void carry_on_alone(std::unique_lock<std::mutex> &lock);
 
     uint32_t window_bits_;
     unsigned most_workers_;
     std::vector<slot> slots_;
     std::unique_ptr<frame_compressor> own_compressor_;  // made when first needed
     std::vector<std::unique_ptr<frame_compressor>> worker_compressors_;
-    std::vector<std::thread> workers_;
+    std::vector<quiet_thread> workers_;
 
     std::mutex mutex_;
     std::condition_variable work_queued_;
