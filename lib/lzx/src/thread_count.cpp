@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "cpu_quota.h"
+
 namespace lzx {
 
 namespace {
@@ -32,7 +34,11 @@ unsigned long usable_cpus() {
 
 unsigned thread_count() {
     unsigned long count = threads_asked_for();
-    if (count == 0) count = usable_cpus();
+    if (count == 0) {
+        count = usable_cpus();
+        const unsigned quota = cpu_quota("");
+        if (quota > 0 && quota < count) count = quota;
+    }
     if (count == 0) count = 1;
     return count > max_threads ? max_threads : static_cast<unsigned>(count);
 }

@@ -7,7 +7,8 @@ namespace lzx {
 constexpr unsigned max_threads = 16;
 
 // LZXCOMP_THREADS when it holds a positive number, else the CPUs this process
-// may run on; never more than max_threads. 1 means none: the caller's thread
+// may run on, or its control group's CPU quota where that is less; never
+// more than max_threads. 1 means none: the caller's thread
 // compresses every frame itself.
 unsigned thread_count();
 
