@@ -15,26 +15,15 @@ constexpr unsigned frames_per_thread = 2;
 constexpr size_t output_reserve = frame_size + 1024;
 }  // namespace
 
-frame_pool::frame_pool(uint32_t window_bits, unsigned threads) : window_bits_(window_bits) {
-    // Made up front so that the caller's thread needs no memory mid-stream,
-    // where the workers' may have taken the last of it. The input buffers
-    // are left untouched until used.
-    for (;;) {
-        try {
-            slots_.resize(threads > 1 ? threads * frames_per_thread : 1);
-            for (slot &s : slots_) {
-                s.input.reset(new uint8_t[frame_size]);
-                s.output.reserve(output_reserve);
-            }
-            break;
-        } catch (const std::bad_alloc &) {
-            if (threads <= 1) throw;
-            slots_.clear();
-            slots_.shrink_to_fit();
-            threads /= 2;
-        }
-    }
-    most_workers_ = threads > 1 ? threads : 0;
+frame_pool::frame_pool(uint32_t window_bits, unsigned threads)
+    : window_bits_(window_bits), most_workers_(threads > 1 ? threads : 0) {
+    const size_t most_slots = threads > 1 ? size_t(threads) * frames_per_thread : 1;
+    slots_.reserve(most_slots);
+    free_.reserve(most_slots);
+    ring_.assign(most_slots, nullptr);
+    // Two frames to begin with: the second one queued brings the first worker.
+    add_slots(std::min<size_t>(most_slots, frames_per_thread));
+    if (slots_.empty()) throw std::bad_alloc();
     // Never reallocated, so that adding a started thread cannot throw.
     worker_compressors_.reserve(most_workers_);
     workers_.reserve(most_workers_);
@@ -42,14 +31,32 @@ frame_pool::frame_pool(uint32_t window_bits, unsigned threads) : window_bits_(wi
 
 frame_pool::~frame_pool() { stop(); }
 
-uint8_t *frame_pool::next_input() { return slots_[submitted_ % slots_.size()].input.get(); }
+bool frame_pool::add_slots(size_t count) {
+    try {
+        for (; count > 0 && slots_.size() < ring_.size(); count--) {
+            auto s = std::make_unique<slot>();
+            // Left untouched until used.
+            s->input.reset(new uint8_t[frame_size]);
+            s->output.reserve(output_reserve);
+            slots_.push_back(std::move(s));
+            free_.push_back(slots_.back().get());
+        }
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+uint8_t *frame_pool::next_input() { return free_.back()->input.get(); }
 
 void frame_pool::submit(bool split_blocks) {
+    slot *filled = free_.back();
+    free_.pop_back();
     std::unique_lock<std::mutex> lock(mutex_);
-    slot &s = slots_[submitted_ % slots_.size()];
-    s.split_blocks = split_blocks;
-    s.done = false;
-    s.failed = false;
+    ring_[submitted_ % ring_.size()] = filled;
+    filled->split_blocks = split_blocks;
+    filled->done = false;
+    filled->failed = false;
     submitted_++;
     // A lone frame (a small input) is compressed by the caller alone.
     bool more_hands_needed = submitted_ - delivered_ > 1 && submitted_ - claimed_ > idle_workers_ &&
@@ -64,6 +71,11 @@ void frame_pool::start_worker() {
     try {
         worker_compressors_.push_back(std::make_unique<frame_compressor>(window_bits_));
     } catch (const std::bad_alloc &) {
+        most_workers_ = static_cast<unsigned>(workers_.size());
+        return;
+    }
+    if (!add_slots(frames_per_thread)) {
+        worker_compressors_.pop_back();
         most_workers_ = static_cast<unsigned>(workers_.size());
         return;
     }
@@ -83,7 +95,7 @@ void frame_pool::work(frame_compressor &compressor) {
         work_queued_.wait(lock, [this] { return stopping_ || claimed_ < submitted_; });
         idle_workers_--;
         if (stopping_) return;
-        compress(lock, slots_[claimed_++ % slots_.size()], compressor);
+        compress(lock, *ring_[claimed_++ % ring_.size()], compressor);
     }
 }
 
@@ -106,7 +118,7 @@ void frame_pool::compress(std::unique_lock<std::mutex> &lock, slot &s, frame_com
 frame_pool::outcome frame_pool::oldest(bool wait, std::vector<uint8_t> *&compressed) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (delivered_ == submitted_) return outcome::none;
-    slot &s = slots_[delivered_ % slots_.size()];
+    slot &s = *ring_[delivered_ % ring_.size()];
     for (;;) {
         while (!s.done) {
             if (!wait) return outcome::pending;
@@ -133,7 +145,7 @@ void frame_pool::carry_on_alone(std::unique_lock<std::mutex> &lock) {
     worker_compressors_.clear();
     lock.lock();
     for (uint64_t k = delivered_; k < submitted_; k++) {
-        slot &s = slots_[k % slots_.size()];
+        slot &s = *ring_[k % ring_.size()];
         if (s.failed) s.done = false;
         s.failed = false;
     }
@@ -142,6 +154,7 @@ void frame_pool::carry_on_alone(std::unique_lock<std::mutex> &lock) {
 
 void frame_pool::release_oldest() {
     std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(ring_[delivered_ % ring_.size()]);
     delivered_++;
 }
 

@@ -17,9 +17,10 @@ class frame_pool {
   public:
     // threads workers at most, started as frames queue up. With one thread
     // none starts and the window holds one frame, so the caller compresses
-    // each frame as soon as it hands it over. The window's buffers are all
-    // made here, for fewer threads when memory is short; throws
-    // std::bad_alloc when not even one frame fits.
+    // each frame as soon as it hands it over. The window grows by two frames
+    // with each worker, its buffers made before the worker starts, so that
+    // the caller's thread allocates nothing mid-stream; throws std::bad_alloc
+    // when not even one frame fits.
     frame_pool(uint32_t window_bits, unsigned threads);
     ~frame_pool();
     frame_pool(const frame_pool &) = delete;
@@ -29,7 +30,7 @@ class frame_pool {
     uint8_t *next_input();
     // Queues the filled frame for compression.
     void submit(bool split_blocks);
-    bool full() const { return submitted_ - delivered_ == slots_.size(); }
+    bool full() const { return free_.empty(); }
 
     enum class outcome { none, pending, ready, failed };
     // The oldest frame not yet released: none when there is no such frame,
@@ -53,6 +54,8 @@ class frame_pool {
         bool failed = false;
     };
 
+    // Makes up to count more slots; false when memory ran out first.
+    bool add_slots(size_t count);
     void start_worker();
     void work(frame_compressor &compressor);
     // Compresses the frame of slot s with the lock released meanwhile.
@@ -62,7 +65,11 @@ class frame_pool {
 
     uint32_t window_bits_;
     unsigned most_workers_;
-    std::vector<slot> slots_;
+    std::vector<std::unique_ptr<slot>> slots_;
+    // Slots the caller's thread may fill next, and the slot of every frame
+    // in flight: frame k's at k modulo the most slots there can be.
+    std::vector<slot *> free_;
+    std::vector<slot *> ring_;
     std::unique_ptr<frame_compressor> own_compressor_;  // made when first needed
     std::vector<std::unique_ptr<frame_compressor>> worker_compressors_;
     std::vector<quiet_thread> workers_;
@@ -70,8 +77,8 @@ class frame_pool {
     std::mutex mutex_;
     std::condition_variable work_queued_;
     std::condition_variable frame_done_;
-    // Frame counts since the start; a frame's place is its number modulo the
-    // window. Only the caller's thread changes submitted_ and delivered_.
+    // Frame counts since the start. Only the caller's thread changes
+    // submitted_, delivered_ and free_.
     uint64_t submitted_ = 0;
     uint64_t claimed_ = 0;
     uint64_t delivered_ = 0;
