@@ -4,11 +4,12 @@ set(CPACK_PACKAGE_NAME kelto)
 set(CPACK_PACKAGE_VENDOR "kelto developers")
 set(CPACK_PACKAGE_CONTACT "kelto developers <kelto@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack a directory tree into one ITS (ITSF/LZX) file")
+# Lines of at most 80 characters, as dpkg shows them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "kelto packs a directory tree into one ITS file: an ITSF container, as found inside compiled\
- HTML Help files, whose contents are compressed as one LZX stream. The package also holds\
- lzxcomp, the LZX compression library kelto uses, with its header, pkg-config file and CMake\
- package.")
+    "kelto packs a directory tree into one ITS file: an ITSF container, as found
+inside compiled HTML Help files, whose contents are compressed as one LZX
+stream. The package also holds lzxcomp, the LZX compression library kelto
+uses, with its header, pkg-config file and CMake package.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -19,5 +20,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The package's own library is found in the package, not on the system.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# dpkg runs ldconfig once after all packages of a run, through its trigger.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
 
 include(CPack)

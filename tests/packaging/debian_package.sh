@@ -26,6 +26,14 @@ grep -E '^usr/lib/[^/]+$|^usr/lib/(pkgconfig|cmake)/|^usr/share/man/.*\.1$' "$wo
 # Nothing of the build or test tree slips in.
 grep -E 'test|gtest|fuzz|bench' "$work/contents" && fail "test files in the package"
 
+# Debian's checks, where lintian is installed. Left to the project's owners:
+# a real maintainer address, and the copyright file and changelog, which
+# need the project's licence.
+if command -v lintian >/dev/null; then
+    lintian --fail-on error --suppress-tags bogus-mail-host,no-copyright-file,no-changelog "$deb" \
+        >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian reports errors"; }
+fi
+
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for needed in libc6 libstdc++6; do
