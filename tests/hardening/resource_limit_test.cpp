@@ -9,30 +9,35 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "hardening_support.h"
 
 namespace {
+// kelto after the shell has run `setup` (a ulimit and perhaps a trap),
+// with the variable `env` (NAME=VALUE) set when given; the output of an
+// earlier run is removed first.
+process_result run_limited(const std::string &dir, const std::string &setup, const std::string &env = "") {
+    remove((dir + ".its").c_str());
+    std::vector<std::string> argv;
+    if (!env.empty()) argv = {"/usr/bin/env", env};
+    argv.insert(argv.end(), {"/bin/sh", "-c", setup + " || exit 99; exec \"$0\" \"$1\"", KELTO_BINARY, dir});
+    return run_process(argv, "", 60);
+}
+
 // kelto under a file-size limit of blocks (of the shell's ulimit unit);
 // with the signal ignored the write fails, otherwise the signal ends it.
 process_result run_under_size_limit(const std::string &dir, int blocks, bool ignore_signal) {
-    remove((dir + ".its").c_str());
-    std::string script = std::string(ignore_signal ? "trap '' XFSZ; " : "") + "ulimit -f " + std::to_string(blocks) +
-                         " || exit 99; exec \"$0\" \"$1\"";
-    return run_process({"/bin/sh", "-c", script, KELTO_BINARY, dir}, "", 60);
+    return run_limited(dir, std::string(ignore_signal ? "trap '' XFSZ; " : "") + "ulimit -f " + std::to_string(blocks));
 }
 
 const int limits[] = {0, 1, 2, 4, 8, 16, 24, 32, 48, 64, 96, 128, 160, 192, 256, 384, 512, 2048};
 
 // kelto with this many compression threads under an address-space limit.
 process_result run_under_memory_limit(const std::string &dir, unsigned threads, int mib) {
-    remove((dir + ".its").c_str());
-    std::string script = "ulimit -v " + std::to_string(mib * 1024) + " || exit 99; exec \"$0\" \"$1\"";
-    return run_process({"/usr/bin/env", "LZXCOMP_THREADS=" + std::to_string(threads), "/bin/sh", "-c", script,
-                        KELTO_BINARY, dir},
-                       "", 60);
+    return run_limited(dir, "ulimit -v " + std::to_string(mib * 1024), "LZXCOMP_THREADS=" + std::to_string(threads));
 }
 
 // Text of words, different for every seed.

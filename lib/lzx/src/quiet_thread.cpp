@@ -37,15 +37,6 @@ int create_thread(pthread_t &id, std::function<void()> *body) {
 quiet_thread::quiet_thread(quiet_thread &&other) noexcept
     : id_(other.id_), joinable_(std::exchange(other.joinable_, false)) {}
 
-quiet_thread &quiet_thread::operator=(quiet_thread &&other) noexcept {
-    if (this != &other) {
-        join();
-        id_ = other.id_;
-        joinable_ = std::exchange(other.joinable_, false);
-    }
-    return *this;
-}
-
 quiet_thread::~quiet_thread() { join(); }
 
 void quiet_thread::join() {

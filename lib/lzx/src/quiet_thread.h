@@ -12,7 +12,7 @@ class quiet_thread {
   public:
     quiet_thread() = default;
     quiet_thread(quiet_thread &&other) noexcept;
-    quiet_thread &operator=(quiet_thread &&other) noexcept;
+    quiet_thread &operator=(quiet_thread &&) = delete;
     quiet_thread(const quiet_thread &) = delete;
     quiet_thread &operator=(const quiet_thread &) = delete;
     ~quiet_thread();  // joins a thread not yet joined
