@@ -5,6 +5,7 @@
 
 #include "match_finder.h"
 #include "match_length.h"
+#include "path_node.h"
 
 namespace lzx {
 
@@ -15,21 +16,6 @@ namespace {
 // as it is found loses several percent there); tuned on python3-doc.
 constexpr uint32_t search_depth = 32;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
-
-// The cheapest known way into a position, packed so that keeping the
-// cheaper of two ways is one compare: the path cost in the high half, then
-// the last item's length (1 for a literal; stored inverted, so that of
-// equal costs the longer item wins) and offset code. A packed length of 0
-// means no length: ways are sums of parts and only one part carries it.
-using path_node = uint64_t;
-constexpr uint32_t length_field = 0xFFFF;
-
-inline constexpr path_node pack(uint32_t cost, uint32_t length, uint32_t offset_code) {
-    return uint64_t(cost) << 32 | (length ? length_field - length : 0) << 16 | offset_code;
-}
-inline uint32_t length_of(path_node n) { return length_field - (uint32_t(n >> 16) & 0xFFFF); }
-inline uint32_t code_of(path_node n) { return uint32_t(n) & 0xFFFF; }
-inline void relax(path_node &n, path_node way) { n = std::min(n, way); }
 
 // The repeat offsets in force at a position, packed R0 | R1 << 16 | R2 << 32.
 // Within a frame offsets fit 16 bits; a larger one (from the caller) is
@@ -77,26 +63,47 @@ struct parser::state {
     // their base cost.
     costs prices;
     path_node literal_way[num_chars];
-    path_node long_way[max_match + 1];    // length tree part, lengths 9 and up
-    path_node repeat_way[num_repeat_offsets][max_match + 1];
-    path_node short_way[frame_slots][min_match + num_primary_lengths];  // lengths 2..8 by slot, by length
+    // The run loops read a little past the lengths they serve.
+    path_node long_way[max_match + 1 + relax_overrun] = {};  // length tree part, lengths 9 and up
+    path_node repeat_way[num_repeat_offsets][max_match + 1 + relax_overrun] = {};
+    path_node short_way[frame_slots][min_match + num_primary_lengths + relax_overrun] = {};  // lengths 2..8 by slot
     path_node long_header[frame_slots];                     // main symbol of lengths 9 and up
     path_node footer_way[frame_slots][8];                   // footer by slot and its low 3 bits
 
-    explicit state(uint32_t window_bits)
+    // Whether runs of lengths are offered four at a time.
+    bool wide;
+
+    state(uint32_t window_bits, bool wide_relax)
         : max_distance((1u << window_bits) - 3),
           buffer(before_frame + frame_size),
           finder(max_distance, max_match, search_depth, take_whole_length),
-          nodes(frame_size + 1),
-          repeats(frame_size + 1) {}
+          nodes(frame_size + 1 + relax_overrun),
+          repeats(frame_size + 1),
+          wide(wide_relax) {}
 
     void prepare_prices(const costs &p);
+
+    // Finds the cheapest way into every position of [begin, end), given the
+    // way into `begin` and its repeat offsets.
+    template <bool wide_relax>
+    [[gnu::always_inline]] inline void find_ways(uint32_t begin, uint32_t end, uint32_t whole_length);
+    void find_ways_plain(uint32_t begin, uint32_t end, uint32_t whole_length);
+    LZX_WIDE_TARGET void find_ways_wide(uint32_t begin, uint32_t end, uint32_t whole_length);
+
+    template <bool wide_relax>
+    [[gnu::always_inline]] static void relax_run(path_node *to, const path_node *ways, path_node base,
+                                                 uint32_t first, uint32_t last) {
+        if constexpr (wide_relax)
+            relax_lengths_wide(to, ways, base, first, last);
+        else
+            relax_lengths(to, ways, base, first, last);
+    }
 
     // Offers every length of the matches [first, last) from base_way into
     // to[]. Each match serves the lengths above the one before it; a match at
     // a `taken` distance is left to its cheaper repeat offset.
-    template <bool check_taken>
-    void relax_matches(const match *first, const match *last, uint32_t limit, uint32_t len,
+    template <bool wide_relax, bool check_taken>
+    [[gnu::always_inline]] void relax_matches(const match *first, const match *last, uint32_t limit, uint32_t len,
                        const uint32_t *taken, path_node base_way, path_node *to) const {
         for (const match *m = first; m < last; m++) {
             const uint32_t top = std::min<uint32_t>(m->length, limit);
@@ -110,9 +117,14 @@ struct parser::state {
             const path_node offset_way = base_way + offset_part(code, slot);
             const path_node *short_ways = short_way[slot];
             const uint32_t short_top = std::min(top, min_match + num_primary_lengths - 1);
-            for (; len <= short_top; len++) relax(to[len], offset_way + short_ways[len]);
-            const path_node long_base = offset_way + long_header[slot];
-            for (; len <= top; len++) relax(to[len], long_base + long_way[len]);
+            if (len <= short_top) {
+                relax_run<wide_relax>(to, short_ways, offset_way, len, short_top);
+                len = short_top + 1;
+            }
+            if (len <= top) {
+                relax_run<wide_relax>(to, long_way, offset_way + long_header[slot], len, top);
+                len = top + 1;
+            }
         }
     }
     // The offset's footer and code, shared by every length of a match.
@@ -160,7 +172,8 @@ void parser::state::prepare_prices(const costs &given) {
     }
 }
 
-parser::parser(uint32_t window_bits) : state_(std::make_unique<state>(window_bits)) {}
+parser::parser(uint32_t window_bits, bool wide_relax)
+    : state_(std::make_unique<state>(window_bits, wide_relax && wide_relax_available())) {}
 parser::~parser() = default;
 
 void parser::load_frame(const uint8_t *data, uint32_t size) {
@@ -170,21 +183,14 @@ void parser::load_frame(const uint8_t *data, uint32_t size) {
 
 // Forward dynamic programming over the positions: every node keeps its
 // cheapest known way in, and the repeat offsets of that path.
-void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
-                   std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length) {
-    state &s = *state_;
-    s.prepare_prices(prices);
-    const uint8_t *data = s.frame();
+template <bool wide_relax>
+inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whole_length) {
+    const uint8_t *data = frame();
     const uint32_t count = end - begin;
-    path_node *nodes = s.nodes.data();
-    repeat_set *node_repeats = s.repeats.data();
-    std::fill(nodes, nodes + count + 1, pack(infinite_cost, 0, 0));
-    nodes[0] = pack(0, 0, 0);
-    node_repeats[0] = 0;
-    for (uint32_t k = 0; k < num_repeat_offsets; k++)
-        node_repeats[0] |= repeat_set(std::min(start_repeats[k], 0xFFFFu)) << (16 * k);
-    const match *matches = s.cache.matches.data();
-    const uint32_t *match_lists = s.cache.first.data() + begin;
+    path_node *const nodes = this->nodes.data();
+    repeat_set *const node_repeats = repeats.data();
+    const match *matches = cache.matches.data();
+    const uint32_t *match_lists = cache.first.data() + begin;
 
     for (uint32_t i = 0; i < count;) {
         const path_node here = nodes[i];
@@ -204,7 +210,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         const uint8_t *in = data + pos;
         path_node *to = nodes + i;
 
-        relax(to[1], base_way + s.literal_way[in[0]]);
+        relax(to[1], base_way + literal_way[in[0]]);
         if (limit < min_match) {
             i++;
             continue;
@@ -213,7 +219,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         // Matches at the repeat offsets, by direct comparison. When a match
         // ended here, R0 is its offset: going on at R0 is the same match
         // made longer, which the match's own lengths already offer.
-        const uint32_t reach = std::min(pos, s.max_distance);
+        const uint32_t reach = std::min(pos, max_distance);
         const uint16_t head = load16(in);
         const uint32_t r0 = repeat_at(reps, 0), r1 = repeat_at(reps, 1), r2 = repeat_at(reps, 2);
         uint32_t rep_lengths[num_repeat_offsets] = {0, 0, 0};
@@ -247,10 +253,10 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
             path_node way;
             if (rep_lengths[best_rep] >= longest) {
                 len = rep_lengths[best_rep];
-                way = base_way + s.repeat_way[best_rep][len];
+                way = base_way + repeat_way[best_rep][len];
             } else {
                 len = longest;
-                way = base_way + s.match_way(last[-1].distance + 2u, len);
+                way = base_way + match_way(last[-1].distance + 2u, len);
             }
             relax(to[len], way);
             i += len;
@@ -261,8 +267,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         const uint32_t shortest = std::max(min_match, continued + 1);
         if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2]) {
             for (uint32_t k = 0; k < num_repeat_offsets; k++) {
-                const path_node *ways = s.repeat_way[k];
-                for (uint32_t len = shortest; len <= rep_lengths[k]; len++) relax(to[len], base_way + ways[len]);
+                if (shortest <= rep_lengths[k]) relax_run<wide_relax>(to, repeat_way[k], base_way, shortest, rep_lengths[k]);
             }
         }
 
@@ -270,12 +275,39 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
         if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2] | continued) {
             const uint32_t taken[num_repeat_offsets] = {rep_lengths[0] || continued ? r0 : 0,
                                                         rep_lengths[1] ? r1 : 0, rep_lengths[2] ? r2 : 0};
-            s.relax_matches<true>(first, last, limit, shortest, taken, base_way, to);
+            relax_matches<wide_relax, true>(first, last, limit, shortest, taken, base_way, to);
         } else {
-            s.relax_matches<false>(first, last, limit, shortest, nullptr, base_way, to);
+            relax_matches<wide_relax, false>(first, last, limit, shortest, nullptr, base_way, to);
         }
         i++;
     }
+}
+
+void parser::state::find_ways_plain(uint32_t begin, uint32_t end, uint32_t whole_length) {
+    find_ways<false>(begin, end, whole_length);
+}
+
+void parser::state::find_ways_wide(uint32_t begin, uint32_t end, uint32_t whole_length) {
+    find_ways<true>(begin, end, whole_length);
+}
+
+void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
+                   std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length) {
+    state &s = *state_;
+    s.prepare_prices(prices);
+    const uint8_t *data = s.frame();
+    const uint32_t count = end - begin;
+    path_node *nodes = s.nodes.data();
+    repeat_set *node_repeats = s.repeats.data();
+    std::fill(nodes, nodes + count + 1, pack(infinite_cost, 0, 0));
+    nodes[0] = pack(0, 0, 0);
+    node_repeats[0] = 0;
+    for (uint32_t k = 0; k < num_repeat_offsets; k++)
+        node_repeats[0] |= repeat_set(std::min(start_repeats[k], 0xFFFFu)) << (16 * k);
+    if (s.wide)
+        s.find_ways_wide(begin, end, whole_length);
+    else
+        s.find_ways_plain(begin, end, whole_length);
 
     // Walk back from the end, then emit the items in order.
     s.steps.clear();

@@ -14,7 +14,9 @@ class match_finder;
 // offsets start at 1, 1, 1 and no match reaches before its first byte.
 class parser {
   public:
-    explicit parser(uint32_t window_bits);
+    // `wide_relax` allows vector instructions where the processor has them;
+    // the output is the same either way.
+    explicit parser(uint32_t window_bits, bool wide_relax = true);
     ~parser();
     parser(const parser &) = delete;
     parser &operator=(const parser &) = delete;

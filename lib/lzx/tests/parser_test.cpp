@@ -107,6 +107,26 @@ void check_parse(lzx::parser &p, const std::vector<uint8_t> &frame, uint32_t beg
 
 const uint32_t fresh[3] = {1, 1, 1};
 
+// The vector and the scalar loops must choose the very same items.
+void expect_same_parse_both_ways(const std::vector<uint8_t> &frame, uint32_t window_bits, uint32_t begin,
+                                 uint32_t end, const uint32_t start[3], const lzx::costs &prices,
+                                 uint32_t whole_length = lzx::parser::take_whole_length) {
+    std::vector<item> items[2];
+    uint32_t end_repeats[2][3];
+    for (int wide = 0; wide < 2; wide++) {
+        lzx::parser p(window_bits, wide == 1);
+        p.load_frame(frame.data(), uint32_t(frame.size()));
+        p.parse(prices, begin, end, start, items[wide], end_repeats[wide], whole_length);
+    }
+    ASSERT_EQ(items[0].size(), items[1].size());
+    for (size_t i = 0; i < items[0].size(); i++) {
+        ASSERT_EQ(items[0][i].length, items[1][i].length) << "item " << i;
+        ASSERT_EQ(items[0][i].literal, items[1][i].literal) << "item " << i;
+        ASSERT_EQ(items[0][i].offset_code, items[1][i].offset_code) << "item " << i;
+    }
+    EXPECT_TRUE(std::equal(end_repeats[0], end_repeats[0] + 3, end_repeats[1]));
+}
+
 lzx::costs start_prices(uint32_t window_bits = 15) {
     lzx::costs c;
     lzx::parser::initial_costs(window_bits, c);
@@ -317,6 +337,7 @@ TEST(Parser, RepeatedPassesUseNewPrices) {
     // Absurd prices must not overflow the path costs.
     for (auto &m : prices.main) m = UINT32_MAX;
     check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765);
+    expect_same_parse_both_ways(frame, 15, 0, lzx::frame_size, fresh, prices);
     // Aligned prices must be honoured too.
     prices = start_prices();
     prices.aligned_block = true;
@@ -355,7 +376,10 @@ TEST(Parser, RandomizedSweep) {
         check_parse(p, frame, begin, end, start, prices, (1u << bits) - 3);
         check_parse(p, frame, 0, size, fresh, prices, (1u << bits) - 3);
         // The quick parse, which takes short matches whole, is exact too.
-        check_parse(p, frame, begin, end, start, prices, (1u << bits) - 3, nullptr, 2 + rng() % 8);
+        const uint32_t quick = 2 + rng() % 8;
+        check_parse(p, frame, begin, end, start, prices, (1u << bits) - 3, nullptr, quick);
+        expect_same_parse_both_ways(frame, bits, begin, end, start, prices);
+        expect_same_parse_both_ways(frame, bits, begin, end, start, prices, quick);
     }
 }
 
