@@ -6,11 +6,14 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -42,7 +45,14 @@ inline bool catalogue_less(const std::string &a, const std::string &b) {
 inline std::vector<uint8_t> build_stream(const std::filesystem::path &root, uintmax_t limit, size_t &file_count) {
     namespace fs = std::filesystem;
     std::vector<std::pair<std::string, fs::path>> files;
-    for (const auto &item : fs::recursive_directory_iterator(root, fs::directory_options::follow_directory_symlink)) {
+    std::error_code error;
+    const auto options = fs::directory_options::follow_directory_symlink | fs::directory_options::skip_permission_denied;
+    fs::recursive_directory_iterator walk(root, options, error);
+    if (error) {
+        fprintf(stderr, "%s: %s\n", root.c_str(), error.message().c_str());
+        exit(2);
+    }
+    for (const auto &item : walk) {
         if (!item.is_regular_file()) continue;
         // Appended rather than "/" + name: g++ 12 at -O3 warns falsely on the latter.
         std::string name = "/";

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -133,7 +134,13 @@ int main(int argc, char **argv) {
     for (; arg + 1 < argc; arg++) {
         std::string option = argv[arg];
         if (option == "--frames" && arg + 2 < argc) {
-            limit = std::stoull(argv[++arg]) * frame_size;
+            char *end = nullptr;
+            const char *count = argv[++arg];
+            limit = strtoull(count, &end, 10) * frame_size;
+            if (end == count || *end != '\0') {
+                fprintf(stderr, "--frames needs a number of frames, not '%s'\n", count);
+                return 2;
+            }
         } else if (option == "--ours-only") {
             ours_only = true;
         } else {
