@@ -267,7 +267,8 @@ inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whol
         const uint32_t shortest = std::max(min_match, continued + 1);
         if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2]) {
             for (uint32_t k = 0; k < num_repeat_offsets; k++) {
-                if (shortest <= rep_lengths[k]) relax_run<wide_relax>(to, repeat_way[k], base_way, shortest, rep_lengths[k]);
+                if (shortest <= rep_lengths[k])
+                    relax_run<wide_relax>(to, repeat_way[k], base_way, shortest, rep_lengths[k]);
             }
         }
 
