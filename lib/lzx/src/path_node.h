@@ -60,7 +60,12 @@ LZX_WIDE_TARGET inline void relax_lengths_wide(path_node *to, const path_node *w
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(to + l), _mm256_blendv_epi8(old, way, cheaper));
 }
 
-inline bool wide_relax_available() { return __builtin_cpu_supports("avx2"); }
+// The processor is examined first, in case this runs in a constructor
+// before the compiler runtime's own.
+inline bool wide_relax_available() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
 #else
 inline void relax_lengths_wide(path_node *to, const path_node *ways, path_node base, uint32_t first, uint32_t last) {
     relax_lengths(to, ways, base, first, last);
