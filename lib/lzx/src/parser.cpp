@@ -90,6 +90,7 @@ struct parser::state {
     void find_ways_plain(uint32_t begin, uint32_t end, uint32_t whole_length);
     LZX_WIDE_TARGET void find_ways_wide(uint32_t begin, uint32_t end, uint32_t whole_length);
 
+    // to[l] = min(to[l], base + ways[l]) for l in [first, last].
     template <bool wide_relax>
     [[gnu::always_inline]] static void relax_run(path_node *to, const path_node *ways, path_node base,
                                                  uint32_t first, uint32_t last) {
@@ -104,7 +105,7 @@ struct parser::state {
     // a `taken` distance is left to its cheaper repeat offset.
     template <bool wide_relax, bool check_taken>
     [[gnu::always_inline]] void relax_matches(const match *first, const match *last, uint32_t limit, uint32_t len,
-                       const uint32_t *taken, path_node base_way, path_node *to) const {
+                                              const uint32_t *taken, path_node base_way, path_node *to) const {
         for (const match *m = first; m < last; m++) {
             const uint32_t top = std::min<uint32_t>(m->length, limit);
             const uint32_t distance = m->distance;
