@@ -38,12 +38,12 @@ inline void relax_lengths(path_node *to, const path_node *ways, path_node base, 
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The same, four lengths at a time: the loops above run a few steps of
-// varying count, so their ends are mispredicted; these run a step or two.
+// The same, four lengths at a time: the loop above runs a few steps of
+// varying count, so its end is mispredicted; this one runs a step or two.
 // Reads up to relax_overrun entries past `last` of both arrays, and writes
 // back those of `to` unchanged. Signed compares serve: ways are below 2^62.
 LZX_WIDE_TARGET inline void relax_lengths_wide(path_node *to, const path_node *ways, path_node base,
-                                                              uint32_t first, uint32_t last) {
+                                               uint32_t first, uint32_t last) {
     const __m256i b = _mm256_set1_epi64x(int64_t(base));
     uint32_t l = first;
     for (; l + 3 <= last; l += 4) {
