@@ -3,6 +3,7 @@
 #ifndef BENCH_FRAME_STREAM_H
 #define BENCH_FRAME_STREAM_H
 
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
@@ -41,7 +42,8 @@ inline bool catalogue_less(const std::string &a, const std::string &b) {
 }
 
 // Every regular file below root, concatenated in catalogue order, cut at
-// `limit` bytes. Links are followed, as the tool follows them.
+// `limit` bytes. Links are followed, as the tool follows them, but not
+// round a loop.
 inline std::vector<uint8_t> build_stream(const std::filesystem::path &root, uintmax_t limit, size_t &file_count) {
     namespace fs = std::filesystem;
     std::vector<std::pair<std::string, fs::path>> files;
@@ -52,8 +54,28 @@ inline std::vector<uint8_t> build_stream(const std::filesystem::path &root, uint
         fprintf(stderr, "%s: %s\n", root.c_str(), error.message().c_str());
         exit(2);
     }
-    for (const auto &item : walk) {
-        if (!item.is_regular_file()) continue;
+    // Directories on the path to the current entry, by depth: a link back
+    // to one of them would lead round for ever, so it is not entered.
+    struct stat root_status;
+    if (stat(root.c_str(), &root_status) != 0) root_status = {};
+    std::vector<std::pair<dev_t, ino_t>> above{{root_status.st_dev, root_status.st_ino}};
+    for (; walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+        if (error) {
+            fprintf(stderr, "%s: %s\n", root.c_str(), error.message().c_str());
+            exit(2);
+        }
+        const fs::directory_entry &item = *walk;
+        struct stat status;
+        if (item.is_directory(error) && stat(item.path().c_str(), &status) == 0) {
+            above.resize(static_cast<size_t>(walk.depth()) + 1);
+            const std::pair<dev_t, ino_t> id{status.st_dev, status.st_ino};
+            if (std::find(above.begin(), above.end(), id) != above.end())
+                walk.disable_recursion_pending();
+            else
+                above.push_back(id);
+            continue;
+        }
+        if (!item.is_regular_file(error)) continue;
         // Appended rather than "/" + name: g++ 12 at -O3 warns falsely on the latter.
         std::string name = "/";
         name += fs::relative(item.path(), root).string();
