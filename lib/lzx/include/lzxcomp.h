@@ -67,7 +67,8 @@ void lzx_reset(lzx_data *handle);
  * several blocks where that is smaller. With worker threads the call may
  * return before its frames are compressed: they are delivered, in order, by
  * later calls. Negative on failure: bad arguments, get_bytes returning a
- * negative or too large count, and, after which every call fails, put_bytes
+ * negative or too large count, or bytes after a short read that ended the
+ * input in mid-frame, and, after which every call fails, put_bytes
  * taking fewer bytes than given or a frame that could not be compressed (no
  * memory); those two are reported by the call that delivers that frame. */
 int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks);

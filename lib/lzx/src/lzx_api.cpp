@@ -23,6 +23,7 @@ struct lzx_data {
     uint64_t uncompressed_length = 0;
     uint64_t compressed_length = 0;
     uint64_t frames_done = 0;
+    bool padded = false;      // a frame went out padded: the input has ended
     bool broken = false;      // a frame was refused or lost: the stream cannot be completed
     bool split_blocks = true; // as last asked for
 };
@@ -66,6 +67,7 @@ int deliver_frames(lzx_data &h, bool drain) {
 int flush_frame(lzx_data &h) {
     if (h.frame_fill == 0) return 0;
     uint8_t *frame = h.frames->next_input();
+    if (h.frame_fill < lzx::frame_size) h.padded = true;
     std::memset(frame + h.frame_fill, 0, lzx::frame_size - h.frame_fill);
     h.frame_fill = 0;
     h.frames->submit(h.split_blocks);
@@ -80,7 +82,9 @@ int compress_input(lzx_data &h, int block_size) {
         // The window has room: delivery left it so.
         uint8_t *frame = h.frames->next_input();
         int got = h.get_bytes(h.get_bytes_context, want, frame + h.frame_fill);
-        if (got < 0 || got > want) return -1;
+        // Bytes after a padded frame would decode after its padding, at the
+        // wrong place: refused like any other bad count.
+        if (got < 0 || got > want || (got > 0 && h.padded)) return -1;
         h.frame_fill += static_cast<uint32_t>(got);
         h.uncompressed_length += static_cast<uint64_t>(got);
         remaining -= got;

@@ -1,6 +1,7 @@
 // Whole streams through the C interface, read back by libmspack and 7-Zip.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -305,6 +306,54 @@ TEST(api_failures, bad_input_counts_are_reported) {
         EXPECT_EQ(r.uncompressed_length, 0u);
         EXPECT_EQ(r.compressed_length, 0u);
     }
+}
+
+// Input that goes on after a short read: the first request gets only
+// `first` bytes, later ones the rest.
+struct resumed_input {
+    std::vector<uint8_t> data;
+    size_t first;
+    size_t position = 0;
+};
+
+int resume_after_short_read(void *context, int n, void *buf) {
+    auto *in = static_cast<resumed_input *>(context);
+    size_t count = std::min(size_t(n), in->data.size() - in->position);
+    if (in->position == 0) count = std::min(count, in->first);
+    std::memcpy(buf, in->data.data() + in->position, count);
+    in->position += count;
+    return int(count);
+}
+
+int keep_bytes(void *context, int n, void *buf) {
+    auto *s = static_cast<compressed_stream *>(context);
+    s->bytes.insert(s->bytes.end(), static_cast<uint8_t *>(buf), static_cast<uint8_t *>(buf) + n);
+    return n;
+}
+
+void keep_marks(void *context, uint32_t uncompressed, uint32_t compressed) {
+    auto *s = static_cast<compressed_stream *>(context);
+    s->frame_ends_uncompressed.push_back(uncompressed);
+    s->frame_ends_compressed.push_back(compressed);
+}
+
+TEST(api_failures, input_after_a_short_read_in_mid_frame_is_refused) {
+    // The short read padded its frame; more bytes would decode after the padding.
+    resumed_input in{text_bytes(50000, 14), 20000};
+    compressed_stream s;
+    lzx_data *h = nullptr;
+    ASSERT_EQ(lzx_init(&h, 15, resume_after_short_read, &in, never_eof, keep_bytes, &s, keep_marks, &s), 0);
+    EXPECT_EQ(lzx_compress_block(h, 32768, 1), 0);
+    EXPECT_LT(lzx_compress_block(h, 32768, 1), 0);
+    lzx_results r{};
+    EXPECT_EQ(lzx_finish(h, &r), 0);
+    s.compressed_length = r.compressed_length;
+    s.uncompressed_length = r.uncompressed_length;
+    expect_consistent(s, 20000);
+    std::vector<uint8_t> out;
+    std::string error;
+    ASSERT_TRUE(decode_with_mspack(wrap_in_its(s), out, error)) << error;
+    EXPECT_TRUE(out == std::vector<uint8_t>(in.data.begin(), in.data.begin() + 20000));
 }
 
 }  // namespace
