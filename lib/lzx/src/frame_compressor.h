@@ -30,7 +30,9 @@ class frame_compressor {
     void parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3], uint32_t first_whole_length);
     // Prices from the codes that these items would get as one block.
     void prices_from_items(const item *items, size_t count);
-    void write_split(const uint8_t *data, bit_writer &bits);
+    // Writes items_ as the blocks that come out smallest, splitting from
+    // pieces of `piece_size` bytes.
+    void write_split(const uint8_t *data, uint32_t piece_size, bit_writer &bits);
 
     uint32_t window_bits_;
     parser parser_;
