@@ -13,6 +13,7 @@
 #include "run/usage.h"
 
 int main(int argc, char **argv) {
+    if (keep_standard_streams() != 0) return -1;
     if (argc != 2) {
         print_usage();
         return -1;

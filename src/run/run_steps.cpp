@@ -22,6 +22,22 @@ namespace {
 void end_run_out_of_memory(void) { end_run("ERROR: Out of memory while reading the input directory\n"); }
 }  // namespace
 
+int keep_standard_streams(void) {
+    // A closed standard descriptor would be handed to the next file opened,
+    // the output among them: messages printed would land inside it.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
+        if (fcntl(fd, F_GETFD) >= 0) continue;
+        int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened < 0) return -1;
+        if (opened != fd) {
+            int moved = dup2(opened, fd);
+            close(opened);
+            if (moved != fd) return -1;
+        }
+    }
+    return 0;
+}
+
 int walk_input(void) {
     // The set-up's two bytes are not counted in capacity, so the first
     // extension of the prefix obtains a buffer of its own size.

@@ -2,6 +2,10 @@
 // go on or -1, after its message, to end the run with -1.
 #pragma once
 
+// Opens /dev/null on any of the three standard descriptors that is closed;
+// -1 when that cannot be done.
+int keep_standard_streams(void);
+
 // Sets up the name prefix, adds the root entry, walks run.input_path and
 // adds the built-in entries.
 int walk_input(void);

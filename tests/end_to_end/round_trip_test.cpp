@@ -161,3 +161,16 @@ TEST_F(round_trip_test, FifoInTheTreeDoesNotStallTheRun) {
     EXPECT_EQ(result.output.find("Reading pipe"), std::string::npos) << result.output;
     check_with_libmspack(input() + ".its", entries);
 }
+
+TEST_F(round_trip_test, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
+    // Enough progress lines to fill the output buffer of standard output
+    // more than once.
+    for (int i = 0; i < 300; i++)
+        write_file(input() + "/page-" + std::to_string(i) + ".htm", sample_bytes(100, static_cast<uint32_t>(i)));
+    std::vector<expected_entry> entries = expected_entries(input());
+    process_result result = run_process({"/bin/sh", "-c", "exec \"$0\" \"$1\" >&-", KELTO_BINARY, input()});
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(read_file(input() + ".its").find("Reading page-"), std::string::npos);
+    check_with_libmspack(input() + ".its", entries);
+    check_with_7zip(input() + ".its", entries, work.path());
+}
