@@ -168,6 +168,13 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
 
 // Returns 1 when the file was catalogued, else 0.
 int catalogue_file(walk_context &context, const char *name, const struct stat &status) {
+    // An earlier output inside the tree is truncated before it is read, so
+    // it would be packed as an empty file.
+    if (run.output_exists && static_cast<uint64_t>(status.st_dev) == run.output_device &&
+        static_cast<uint64_t>(status.st_ino) == run.output_inode) {
+        printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), name);
+        return 0;
+    }
     if (status.st_nlink > 1)
         printf("WARNING: The ITSF format does not specifically support hard linked files, but they can be faked, "
                "kind of, and it depends on the decompressor. Not in this version though. Files hard linked to "

@@ -32,9 +32,10 @@ int main(int argc, char **argv) {
         return -1;
     }
 
+    // Named first, so that the walk can leave out an earlier output.
+    if (name_output() != 0) return -1;
     if (catalogue_input() != 0) return -1;
     if (check_input_size() != 0) return -1;
-    if (name_output() != 0) return -1;
     if (open_output() != 0) return -1;
 
     compress_content();

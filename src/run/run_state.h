@@ -25,6 +25,12 @@ struct run_state {
     uint32_t total_bytes;
     uint64_t input_size;  // sum of the sizes of the catalogued files, as the walk saw them
 
+    // The file at output_path before the walk, if any: an earlier output
+    // that lies inside the input tree.
+    bool output_exists;
+    uint64_t output_device;
+    uint64_t output_inode;
+
     chunk_level *chunk_levels;
     uint32_t level_capacity;
     uint32_t levels_in_use;

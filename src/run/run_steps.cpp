@@ -1,6 +1,7 @@
 #include "run/run_steps.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -48,6 +49,13 @@ int walk_input(void) {
     run.name_prefix.capacity = 0;
 
     if (settings.add_directories && add_dir_entry() != 0) printf("WARNING: Could not add the root dir of the chm\n");
+
+    struct stat output_status;
+    run.output_exists = run.output_path && stat(run.output_path, &output_status) == 0 && S_ISREG(output_status.st_mode);
+    if (run.output_exists) {
+        run.output_device = static_cast<uint64_t>(output_status.st_dev);
+        run.output_inode = static_cast<uint64_t>(output_status.st_ino);
+    }
 
     uint64_t before = run.entry_table.count;
     // The walk's loop checks keep standard containers, which throw when

@@ -7,7 +7,8 @@
 int keep_standard_streams(void);
 
 // Sets up the name prefix, adds the root entry, walks run.input_path and
-// adds the built-in entries.
+// adds the built-in entries. The walk leaves out the file at
+// run.output_path, when that is named already.
 int walk_input(void);
 
 // Sorts the table; with flattened names, drops names taken twice.

@@ -174,3 +174,29 @@ TEST_F(round_trip_test, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
     check_with_libmspack(input() + ".its", entries);
     check_with_7zip(input() + ".its", entries, work.path());
 }
+
+TEST_F(round_trip_test, AnEarlierOutputInTheTreeIsLeftOut) {
+    // The output is truncated before the files are read: packed, an earlier
+    // one would pass for an empty file of the tree.
+    write_file(input() + "/a.htm", sample_bytes(3000, 1));
+    ASSERT_EQ(symlink("../in.its", (input() + "/link-to-output").c_str()), 0);
+    std::vector<expected_entry> entries = expected_entries(input());
+    ASSERT_EQ(run_kelto({"in"}, work.path()).status, 0);
+    process_result again = run_kelto({"in"}, work.path());
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_NE(again.output.find("WARNING: The input holds the output file as link-to-output (ignoring)\n"),
+              std::string::npos)
+        << again.output;
+    check_with_libmspack(input() + ".its", entries);
+
+    // Written inside the tree itself.
+    ASSERT_EQ(unlink((input() + "/link-to-output").c_str()), 0);
+    entries = expected_entries(input());
+    for (int run = 0; run < 2; run++) {
+        process_result result = run_kelto({"in//"}, work.path());
+        ASSERT_EQ(result.status, 0) << result.output;
+        EXPECT_EQ(result.output.find("Reading .its"), std::string::npos) << result.output;
+    }
+    check_with_libmspack(input() + "/.its", entries);
+    check_with_7zip(input() + "/.its", entries, work.path());
+}
