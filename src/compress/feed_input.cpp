@@ -1,8 +1,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "compress/compress_callbacks.h"
 #include "run/fatal.h"
@@ -19,10 +22,37 @@ const char *source_name(const its_entry *entry) {
     return entry->source_path ? entry->source_path : entry->name + 1;
 }
 
+// Opens path one directory at a time. One lookup of a whole path follows
+// at most 40 symbolic links, and a path that goes round a link loop, which
+// the walk entered one level at a time, may pass more.
+int open_step_by_step(const char *path) {
+    int dir = input_dir;
+    const char *at = path;
+    const char *slash;
+    while ((slash = strchr(at, '/')) != nullptr) {
+        char component[NAME_MAX + 1];
+        size_t length = static_cast<size_t>(slash - at);
+        int next = -1;
+        if (length <= NAME_MAX) {
+            memcpy(component, at, length);
+            component[length] = '\0';
+            next = openat(dir, component, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+        if (dir != input_dir) close(dir);
+        if (next < 0) return -1;
+        dir = next;
+        at = slash + 1;
+    }
+    int fd = open_without_waiting(dir, at, O_RDONLY, 0);
+    if (dir != input_dir) close(dir);
+    return fd;
+}
+
 FILE *open_input_file(const char *path) {
     // A FIFO that appeared after the walk reads as empty instead of
     // stalling the run.
     int fd = open_without_waiting(input_dir, path, O_RDONLY, 0);
+    if (fd < 0 && errno == ELOOP) fd = open_step_by_step(path);
     if (fd < 0) return nullptr;
     FILE *file = fdopen(fd, "rb");
     if (!file) close(fd);

@@ -112,6 +112,25 @@ TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
     EXPECT_EQ(c->offset, 3u);
 }
 
+TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
+    // The walk goes round a link to "." one level at a time, up to the name
+    // limit; one lookup of the whole path would stop at 40 links.
+    write_file(tree / "f", "looped");
+    ASSERT_EQ(symlink(".", (tree / "l").c_str()), 0);
+    std::string deep;
+    for (int level = 0; level < 60; level++) deep += "l/";
+    its_entry *found = add_file("/" + deep + "f");
+    its_entry *missing = add_file("/" + deep + "gone");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({64}), "looped");
+    EXPECT_EQ(GetCapturedStdout(), "Reading " + deep + "f ... done\nERROR: Failed opening " + deep + "gone\n");
+    EXPECT_EQ(found->length, 6u);
+    EXPECT_EQ(missing->section, 0u);
+}
+
 TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
     make_file("a", "xyz");
     // Opening a directory works; reading it fails.
