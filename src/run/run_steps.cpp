@@ -121,7 +121,20 @@ FILE *create_output(const char *path) {
 }
 }  // namespace
 
+namespace {
+// As with "kelto d > d.its": the messages would be written into the output.
+bool output_is_standard_output(const char *path) {
+    struct stat output, standard;
+    return stat(path, &output) == 0 && S_ISREG(output.st_mode) && fstat(STDOUT_FILENO, &standard) == 0 &&
+           output.st_dev == standard.st_dev && output.st_ino == standard.st_ino;
+}
+}  // namespace
+
 int open_output(void) {
+    if (output_is_standard_output(run.output_path)) {
+        printf("ERROR: Standard output is the output file %s\n", run.output_path);
+        return -1;
+    }
     catch_interruptions(run.output_path);
     // A signal between the creation and the arming would leave the file.
     hold_interruptions();

@@ -25,7 +25,8 @@ int check_input_size(void);
 // run.output_path from it with ".its" appended.
 int name_output(void);
 
-// Opens run.output_path for writing into run.output_file.
+// Opens run.output_path for writing into run.output_file; refuses a file
+// that standard output writes to.
 int open_output(void);
 
 // Marks the output complete and closes both files. The output's last

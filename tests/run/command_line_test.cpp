@@ -133,6 +133,21 @@ TEST(CommandLine, ExistingFileIsLeftAloneWhenOutputCannotBeOpened) {
     EXPECT_EQ(read_file(work / "d.its"), "keep me");
 }
 
+TEST(CommandLine, StandardOutputSentToTheOutputIsRefused) {
+    // The progress lines would land inside the container.
+    temp_dir work;
+    write_file(work / "d/page.html", "x");
+    for (const char *redirect : {"> d.its", ">> d.its", "> link-to-output"}) {
+        ASSERT_EQ(symlink("d.its", (work / "link-to-output").c_str()), 0);
+        process_result result =
+            run_process({"/bin/sh", "-c", std::string("exec \"$0\" d ") + redirect, KELTO_BINARY}, work.path());
+        EXPECT_EQ(result.status, 255) << redirect;
+        EXPECT_EQ(read_file(work / "d.its"), "ERROR: Standard output is the output file d.its\n") << redirect;
+        ASSERT_EQ(unlink((work / "d.its").c_str()), 0);
+        ASSERT_EQ(unlink((work / "link-to-output").c_str()), 0);
+    }
+}
+
 TEST(CommandLine, InputOf4GiBIsRefusedBeforeAnyOutput) {
     temp_dir work;
     ASSERT_EQ(mkdir((work / "big").c_str(), 0755), 0);
