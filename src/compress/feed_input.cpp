@@ -24,7 +24,8 @@ const char *source_name(const its_entry *entry) {
 
 // Opens path one directory at a time. One lookup of a whole path follows
 // at most 40 symbolic links, and a path that goes round a link loop, which
-// the walk entered one level at a time, may pass more.
+// the walk entered one level at a time, may pass more; with flattened
+// names the path may also be longer than one lookup takes.
 int open_step_by_step(const char *path) {
     int dir = input_dir;
     const char *at = path;
@@ -52,7 +53,7 @@ FILE *open_input_file(const char *path) {
     // A FIFO that appeared after the walk reads as empty instead of
     // stalling the run.
     int fd = open_without_waiting(input_dir, path, O_RDONLY, 0);
-    if (fd < 0 && errno == ELOOP) fd = open_step_by_step(path);
+    if (fd < 0 && (errno == ELOOP || errno == ENAMETOOLONG)) fd = open_step_by_step(path);
     if (fd < 0) return nullptr;
     FILE *file = fdopen(fd, "rb");
     if (!file) close(fd);

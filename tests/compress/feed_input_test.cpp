@@ -1,4 +1,5 @@
 // feed_input and input_exhausted driven directly, as the compressor would.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,6 +130,34 @@ TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
     EXPECT_EQ(GetCapturedStdout(), "Reading " + deep + "f ... done\nERROR: Failed opening " + deep + "gone\n");
     EXPECT_EQ(found->length, 6u);
     EXPECT_EQ(missing->section, 0u);
+}
+
+TEST_F(feed_input_test, FlattenedNameFromAPathLongerThanOneLookupTakes) {
+    // The walk enters one directory at a time, so its paths have no limit.
+    std::string level(250, 'd'), source;
+    int dir = open(tree.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dir, 0);
+    while (source.size() <= PATH_MAX) {
+        ASSERT_EQ(mkdirat(dir, level.c_str(), 0755), 0);
+        int next = openat(dir, level.c_str(), O_RDONLY | O_DIRECTORY);
+        close(dir);
+        ASSERT_GE(next, 0);
+        dir = next;
+        source += level + "/";
+    }
+    int fd = openat(dir, "deep.htm", O_WRONLY | O_CREAT, 0644);
+    close(dir);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "far down", 8), 8);
+    close(fd);
+    its_entry *deep = add_file("/deep.htm", source + "deep.htm");
+    add_builtins();
+    open_tree();
+
+    CaptureStdout();
+    EXPECT_EQ(drain({64}), "far down");
+    EXPECT_EQ(GetCapturedStdout(), "Reading deep.htm ... done\n");
+    EXPECT_EQ(deep->length, 8u);
 }
 
 TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
