@@ -119,9 +119,7 @@ FILE *create_output(const char *path) {
     }
     return stream;
 }
-}  // namespace
 
-namespace {
 // As with "kelto d > d.its": the messages would be written into the output.
 bool output_is_standard_output(const char *path) {
     struct stat output, standard;
