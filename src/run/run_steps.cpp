@@ -111,6 +111,14 @@ namespace {
 FILE *create_output(const char *path) {
     int fd = open_without_waiting(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (fd < 0) return nullptr;
+    // The headers are patched in place at the end and an unfinished output
+    // is removed: only a regular file will do. A pipe or device of that name
+    // was not created here, so it is left alone.
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return nullptr;
+    }
     FILE *stream = fdopen(fd, "wb");
     if (!stream) {
         // Created or truncated already: it goes as an unfinished output does.
