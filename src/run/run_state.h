@@ -11,6 +11,9 @@
 struct run_state {
     char *input_path;   // the command-line argument, one trailing "/" removed in step 11
     char *output_path;  // heap string, input path + ".its"
+    // Heap string: the file that output_path leads to when it is a symbolic
+    // link, which is what an unfinished run removes; null otherwise.
+    char *link_target;
     FILE *output_file;
     FILE *temp_file;
     FILE *input_file;

@@ -134,7 +134,18 @@ bool output_is_standard_output(const char *path) {
     return stat(path, &output) == 0 && S_ISREG(output.st_mode) && fstat(STDOUT_FILENO, &standard) == 0 &&
            output.st_dev == standard.st_dev && output.st_ino == standard.st_ino;
 }
+
+// An unfinished output is removed where it was written, not as the link
+// that leads there: that would leave the half-written file behind.
+void follow_output_link(void) {
+    struct stat status;
+    if (lstat(run.output_path, &status) != 0 || !S_ISLNK(status.st_mode)) return;
+    run.link_target = realpath(run.output_path, nullptr);
+    if (run.link_target) catch_interruptions(run.link_target);
+}
 }  // namespace
+
+const char *unfinished_output_path(void) { return run.link_target ? run.link_target : run.output_path; }
 
 int open_output(void) {
     if (output_is_standard_output(run.output_path)) {
@@ -145,7 +156,10 @@ int open_output(void) {
     // A signal between the creation and the arming would leave the file.
     hold_interruptions();
     run.output_file = create_output(run.output_path);
-    if (run.output_file) arm_output_removal();
+    if (run.output_file) {
+        follow_output_link();
+        arm_output_removal();
+    }
     release_interruptions();
     if (run.output_file) return 0;
     printf("ERROR: Could not open output file %s\n", run.output_path);
@@ -162,7 +176,7 @@ void finish_output(void) {
     FILE *output = run.output_file;
     run.output_file = nullptr;
     if (fclose(output) != 0) {
-        remove(run.output_path);
+        remove(unfinished_output_path());
         end_run("ERROR: Output file write error\n");
     }
     settings.remove_output_on_exit = 0;

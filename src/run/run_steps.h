@@ -29,6 +29,10 @@ int name_output(void);
 // that standard output writes to.
 int open_output(void);
 
+// The file to remove when the run does not finish: run.output_path, or the
+// file it leads to when it is a symbolic link.
+const char *unfinished_output_path(void);
+
 // Marks the output complete and closes both files. The output's last
 // buffered bytes are written only by the close, so its result is checked:
 // a failure there ends the run with -1 and removes the output.

@@ -5,6 +5,7 @@
 
 #include "run/interrupt.h"
 #include "run/run_state.h"
+#include "run/run_steps.h"
 #include "run/settings.h"
 
 void on_exit_cleanup(void) {
@@ -14,7 +15,7 @@ void on_exit_cleanup(void) {
     if (settings.remove_output_on_exit && run.output_file) {
         fclose(run.output_file);
         run.output_file = nullptr;
-        remove(run.output_path);
+        remove(unfinished_output_path());
     }
     release_all();
 }
@@ -42,6 +43,8 @@ void release_all(void) {
 
     free(run.output_path);
     run.output_path = nullptr;
+    free(run.link_target);
+    run.link_target = nullptr;
 
     release_chunk_levels();
 }

@@ -42,6 +42,15 @@ TEST_F(failure_test, OutputWriteErrorRemovesTheOutput) {
     leave_old_output();
     // Room for the headers but not for the first directory chunk.
     expect_failed(run_limited("ulimit -f 4", in), "ERROR: Output file write error");
+
+    // Through a symbolic link the half-written file is the link's target.
+    std::string target = work / "elsewhere.its";
+    ASSERT_EQ(symlink(target.c_str(), its.c_str()), 0);
+    process_result result = run_limited("ulimit -f 4", in);
+    EXPECT_EQ(result.status, 255) << result.output;
+    EXPECT_FALSE(path_exists(target));
+    // The link is the user's; it is left, leading nowhere.
+    EXPECT_TRUE(path_exists(its));
 }
 
 TEST_F(failure_test, TemporaryFileWriteErrorRemovesTheOutput) {
