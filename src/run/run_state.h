@@ -9,7 +9,7 @@
 #include "lzxcomp.h"
 
 struct run_state {
-    char *input_path;   // the command-line argument, one trailing "/" removed in step 11
+    char *input_path;   // the command-line argument; name_output removes one trailing "/"
     char *output_path;  // heap string, input path + ".its"
     // Heap string: the file that output_path leads to when it is a symbolic
     // link, which is what an unfinished run removes; null otherwise.
