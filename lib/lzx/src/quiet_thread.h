@@ -1,5 +1,6 @@
 // Threads that leave signals to the thread that called the library.
 #pragma once
+#include <cstddef>
 #include <functional>
 #include <pthread.h>
 
@@ -22,6 +23,8 @@ class quiet_thread {
   private:
     friend quiet_thread start_quiet_thread(std::function<void()> body);
     pthread_t id_{};
+    void *stack_ = nullptr;  // mapped by the library, unmapped when joined
+    size_t stack_length_ = 0;
     bool joinable_ = false;
 };
 
