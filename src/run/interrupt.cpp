@@ -7,9 +7,11 @@
 #include <cstring>
 
 namespace {
-// A broken pipe on standard output or a file-size limit ends the run just
-// as a terminal's or a supervisor's signals do.
-const int caught_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ};
+// A broken pipe on standard output, a file-size or CPU-time limit, a timer
+// or a user signal nobody handles ends the run just as a terminal's or a
+// supervisor's signals do.
+const int caught_signals[] = {SIGINT, SIGTERM, SIGHUP,  SIGQUIT, SIGPIPE,
+                              SIGXFSZ, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2};
 
 // The handler may call only async-signal-safe functions, so the path is
 // copied beforehand into storage that lives as long as the process.
@@ -47,8 +49,9 @@ void catch_interruptions(const char *path) {
     for (int signal_number : caught_signals) {
         struct sigaction old_action;
         // A signal ignored at start (nohup, a background job, a test) stays
-        // ignored.
-        if (sigaction(signal_number, nullptr, &old_action) != 0 || old_action.sa_handler == SIG_IGN) continue;
+        // ignored, and one that already has a handler (a profiler's, say)
+        // keeps it.
+        if (sigaction(signal_number, nullptr, &old_action) != 0 || old_action.sa_handler != SIG_DFL) continue;
         struct sigaction action;
         memset(&action, 0, sizeof action);
         action.sa_handler = remove_unfinished_output;

@@ -99,7 +99,7 @@ TEST_F(interrupt_test, SignalsAtEveryStageEndTheRunOrWait) {
     const char *const kinds[] = {"fstatat", "fread_input", "fwrite_temp", "fwrite_output", "fseek_output",
                                  "fread_temp", "fflush_output", "fclose_output", "alloc"};
     int runs = 0;
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ, SIGALRM, SIGUSR1}) {
         for (const char *kind : kinds) {
             unsigned long count = counts[kind];
             ASSERT_GT(count, 0u) << kind;
