@@ -63,7 +63,7 @@ frame_compressor::frame_compressor(uint32_t window_bits)
 
 frame_compressor::~frame_compressor() = default;
 
-void frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
+bool frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
                                       uint32_t first_whole_length) {
     parser::initial_costs(window_bits_, *prices_);
     uint32_t end_repeats[3];
@@ -72,7 +72,14 @@ void frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32
                       pass == 0 ? first_whole_length : parser::take_whole_length);
         if (pass + 1 == parse_passes) break;
         prices_from_items(items_.data(), items_.size());
+        // Already compressed data (archives, images): when the quick parse's
+        // symbols alone take more bits than the bytes do, the frame is stored
+        // as it is whatever the full parses find. Skipping them makes such
+        // data about twice as fast, with the same output on every tree tried.
+        const uint64_t symbol_bits = codes_->main_bits + codes_->length_bits + stats_->verbatim_footer_bits;
+        if (pass == 0 && symbol_bits > 8 * uint64_t(end - begin)) return false;
     }
+    return true;
 }
 
 void frame_compressor::prices_from_items(const item *items, size_t count) {
@@ -127,8 +134,9 @@ void frame_compressor::compress(const uint8_t *data, bool split_blocks, std::vec
     bits.put(0, 1);  // no E8 call translation
     parser_.load_frame(data, frame_size);
     const bool binary = looks_binary(data, frame_size);
-    parse_iterated(0, frame_size, encoder_.repeats(), binary ? binary_whole_length : text_whole_length);
-    if (split_blocks) {
+    const bool parsed_fully =
+        parse_iterated(0, frame_size, encoder_.repeats(), binary ? binary_whole_length : text_whole_length);
+    if (split_blocks && parsed_fully) {
         write_split(data, binary ? binary_split_piece : text_split_piece, bits);
     } else {
         encoder_.plan(items_.data(), items_.size(), frame_size, bits.bits_in_word(), *plan_);

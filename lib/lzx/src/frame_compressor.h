@@ -26,8 +26,9 @@ class frame_compressor {
   private:
     // Parses [begin, end) a few times, each time priced by the codes of the
     // previous parse; leaves the last parse in items_. The first, quick parse
-    // takes matches of `first_whole_length` or more whole.
-    void parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3], uint32_t first_whole_length);
+    // takes matches of `first_whole_length` or more whole. Returns false when
+    // it stopped after that one, the data being incompressible.
+    bool parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3], uint32_t first_whole_length);
     // Prices from the codes that these items would get as one block.
     void prices_from_items(const item *items, size_t count);
     // Writes items_ as the blocks that come out smallest, splitting from
