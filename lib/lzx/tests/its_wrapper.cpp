@@ -17,6 +17,19 @@
 
 namespace lzx_test {
 
+int keep_output(void *context, int n, void *buf) {
+    auto *out = static_cast<compressed_stream *>(context);
+    const auto *bytes = static_cast<const uint8_t *>(buf);
+    out->bytes.insert(out->bytes.end(), bytes, bytes + n);
+    return n;
+}
+
+void keep_frame_end(void *context, uint32_t uncompressed, uint32_t compressed) {
+    auto *out = static_cast<compressed_stream *>(context);
+    out->frame_ends_uncompressed.push_back(uncompressed);
+    out->frame_ends_compressed.push_back(compressed);
+}
+
 namespace {
 
 struct input_source {
@@ -36,19 +49,6 @@ int take_input(void *context, int n, void *buf) {
 }
 
 int input_ended(void *context) { return static_cast<input_source *>(context)->ended; }
-
-int keep_output(void *context, int n, void *buf) {
-    auto *out = static_cast<compressed_stream *>(context);
-    const auto *bytes = static_cast<const uint8_t *>(buf);
-    out->bytes.insert(out->bytes.end(), bytes, bytes + n);
-    return n;
-}
-
-void keep_frame_end(void *context, uint32_t uncompressed, uint32_t compressed) {
-    auto *out = static_cast<compressed_stream *>(context);
-    out->frame_ends_uncompressed.push_back(uncompressed);
-    out->frame_ends_compressed.push_back(compressed);
-}
 
 // Little-endian field of `width` bytes at `at`.
 void put_le(std::vector<uint8_t> &b, size_t at, uint64_t v, int width) {

@@ -27,6 +27,10 @@ struct compress_options {
     bool stop_when_consumed = false;
 };
 
+// put_bytes and mark_frame callbacks that collect into a compressed_stream.
+int keep_output(void *context, int n, void *buf);
+void keep_frame_end(void *context, uint32_t uncompressed, uint32_t compressed);
+
 // Runs lzx_init / lzx_compress_block until the input is used up / lzx_finish.
 // Returns the first negative or nonzero result of those calls, else 0.
 int compress_buffer(const uint8_t *data, size_t size, const compress_options &options, compressed_stream &out);

@@ -325,24 +325,12 @@ int resume_after_short_read(void *context, int n, void *buf) {
     return int(count);
 }
 
-int keep_bytes(void *context, int n, void *buf) {
-    auto *s = static_cast<compressed_stream *>(context);
-    s->bytes.insert(s->bytes.end(), static_cast<uint8_t *>(buf), static_cast<uint8_t *>(buf) + n);
-    return n;
-}
-
-void keep_marks(void *context, uint32_t uncompressed, uint32_t compressed) {
-    auto *s = static_cast<compressed_stream *>(context);
-    s->frame_ends_uncompressed.push_back(uncompressed);
-    s->frame_ends_compressed.push_back(compressed);
-}
-
 TEST(api_failures, input_after_a_short_read_in_mid_frame_is_refused) {
     // The short read padded its frame; more bytes would decode after the padding.
     resumed_input in{text_bytes(50000, 14), 20000};
     compressed_stream s;
     lzx_data *h = nullptr;
-    ASSERT_EQ(lzx_init(&h, 15, resume_after_short_read, &in, never_eof, keep_bytes, &s, keep_marks, &s), 0);
+    ASSERT_EQ(lzx_init(&h, 15, resume_after_short_read, &in, never_eof, keep_output, &s, keep_frame_end, &s), 0);
     EXPECT_EQ(lzx_compress_block(h, 32768, 1), 0);
     EXPECT_LT(lzx_compress_block(h, 32768, 1), 0);
     lzx_results r{};
