@@ -170,8 +170,7 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
 int catalogue_file(walk_context &context, const char *name, const struct stat &status) {
     // An earlier output inside the tree is truncated before it is read, so
     // it would be packed as an empty file.
-    if (run.output_exists && static_cast<uint64_t>(status.st_dev) == run.output_device &&
-        static_cast<uint64_t>(status.st_ino) == run.output_inode) {
+    if (is_output_file(status.st_dev, status.st_ino)) {
         printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), name);
         return 0;
     }

@@ -28,8 +28,8 @@ struct run_state {
     uint32_t total_bytes;
     uint64_t input_size;  // sum of the sizes of the catalogued files, as the walk saw them
 
-    // The file at output_path before the walk, if any: an earlier output
-    // that lies inside the input tree.
+    // The regular file at output_path when it was named, if any: an earlier
+    // output, which may lie inside the input tree or be standard output.
     bool output_exists;
     uint64_t output_device;
     uint64_t output_inode;
@@ -42,3 +42,8 @@ struct run_state {
 };
 
 extern run_state run;
+
+// Whether the file with this device and inode is the earlier output.
+inline bool is_output_file(uint64_t device, uint64_t inode) {
+    return run.output_exists && device == run.output_device && inode == run.output_inode;
+}

@@ -50,13 +50,6 @@ int walk_input(void) {
 
     if (settings.add_directories && add_dir_entry() != 0) printf("WARNING: Could not add the root dir of the chm\n");
 
-    struct stat output_status;
-    run.output_exists = run.output_path && stat(run.output_path, &output_status) == 0 && S_ISREG(output_status.st_mode);
-    if (run.output_exists) {
-        run.output_device = static_cast<uint64_t>(output_status.st_dev);
-        run.output_inode = static_cast<uint64_t>(output_status.st_ino);
-    }
-
     uint64_t before = run.entry_table.count;
     // The walk's loop checks keep standard containers, which throw when
     // memory runs out; nothing here catches, so end the run instead.
@@ -102,6 +95,12 @@ int name_output(void) {
     }
     memcpy(run.output_path, input, length);
     memcpy(run.output_path + length, ".its", 5);
+    struct stat status;
+    run.output_exists = stat(run.output_path, &status) == 0 && S_ISREG(status.st_mode);
+    if (run.output_exists) {
+        run.output_device = static_cast<uint64_t>(status.st_dev);
+        run.output_inode = static_cast<uint64_t>(status.st_ino);
+    }
     return 0;
 }
 
@@ -129,10 +128,9 @@ FILE *create_output(const char *path) {
 }
 
 // As with "kelto d > d.its": the messages would be written into the output.
-bool output_is_standard_output(const char *path) {
-    struct stat output, standard;
-    return stat(path, &output) == 0 && S_ISREG(output.st_mode) && fstat(STDOUT_FILENO, &standard) == 0 &&
-           output.st_dev == standard.st_dev && output.st_ino == standard.st_ino;
+bool output_is_standard_output(void) {
+    struct stat standard;
+    return fstat(STDOUT_FILENO, &standard) == 0 && is_output_file(standard.st_dev, standard.st_ino);
 }
 
 // An unfinished output is removed where it was written, not as the link
@@ -148,7 +146,7 @@ void follow_output_link(void) {
 const char *unfinished_output_path(void) { return run.link_target ? run.link_target : run.output_path; }
 
 int open_output(void) {
-    if (output_is_standard_output(run.output_path)) {
+    if (output_is_standard_output()) {
         printf("ERROR: Standard output is the output file %s\n", run.output_path);
         return -1;
     }

@@ -22,7 +22,8 @@ int catalogue_input(void);
 int check_input_size(void);
 
 // Removes one trailing "/" from run.input_path in place and builds
-// run.output_path from it with ".its" appended.
+// run.output_path from it with ".its" appended; notes which file is there
+// already, if any.
 int name_output(void);
 
 // Opens run.output_path for writing into run.output_file; refuses a file

@@ -43,6 +43,7 @@ void release_all(void) {
 
     free(run.output_path);
     run.output_path = nullptr;
+    run.output_exists = false;
     free(run.link_target);
     run.link_target = nullptr;
 
