@@ -18,9 +18,9 @@
  * compressed on the caller's thread. The callbacks still run only on the
  * caller's thread, and the stream, the frame marks and the results are the
  * same for every thread count, and on every processor (x86-64 vector
- * instructions, where present, change the speed only). The workers block signals, leaving them to
- * the program's own threads, and are ended by lzx_finish and by any failure
- * after which every call fails.
+ * instructions, where present, change the speed only). The workers block
+ * signals, leaving them to the program's own threads, and are ended by
+ * lzx_finish and by any failure after which every call fails.
  */
 #ifndef LZXCOMP_H
 #define LZXCOMP_H
