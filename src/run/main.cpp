@@ -10,10 +10,12 @@
 #include "run/run_steps.h"
 #include "run/settings.h"
 #include "run/shutdown.h"
+#include "run/terminal_output.h"
 #include "run/usage.h"
 
 int main(int argc, char **argv) {
     if (keep_standard_streams() != 0) return -1;
+    guard_terminal_output();
     if (argc != 2) {
         print_usage();
         return -1;
