@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,12 +50,23 @@ int open_step_by_step(const char *path) {
     return fd;
 }
 
-FILE *open_input_file(const char *path) {
-    // A FIFO that appeared after the walk reads as empty instead of
-    // stalling the run.
+// Null when the file cannot be opened, and then not_regular tells whether it
+// was opened but is now a pipe or a device.
+FILE *open_input_file(const char *path, bool &not_regular) {
+    not_regular = false;
+    // Opening a FIFO that appeared after the walk does not wait for a writer.
     int fd = open_without_waiting(input_dir, path, O_RDONLY, 0);
     if (fd < 0 && (errno == ELOOP || errno == ENAMETOOLONG)) fd = open_step_by_step(path);
     if (fd < 0) return nullptr;
+    // The walk took only regular files, but the name may since lead to a
+    // pipe or a device: reading one could block for ever or never end
+    // (/dev/zero). A directory fails at its first read.
+    struct stat status;
+    if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
+        not_regular = true;
+        close(fd);
+        return nullptr;
+    }
     FILE *file = fdopen(fd, "rb");
     if (!file) close(fd);
     return file;
@@ -70,10 +82,12 @@ void leave_out(its_entry *entry) {
 // Opens the entry's file and starts its progress line; false when it
 // cannot be opened, after the entry has been taken out of the stream.
 bool start_file(its_entry *entry) {
-    run.input_file = open_input_file(source_name(entry));
+    bool not_regular;
+    run.input_file = open_input_file(source_name(entry), not_regular);
     if (!run.input_file) {
         leave_out(entry);
-        printf("ERROR: Failed opening %s\n", entry->name + 1);
+        if (not_regular) printf("WARNING: No longer a regular file: %s (ignoring)\n", entry->name + 1);
+        else printf("ERROR: Failed opening %s\n", entry->name + 1);
         return false;
     }
     printf("Reading %s ... ", entry->name + 1);

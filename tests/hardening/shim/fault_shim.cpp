@@ -5,7 +5,8 @@
 //                 malloc and calloc, realloc is apart
 //   FAULT_NTH     which call of that kind, counting from 1
 //   FAULT_ACTION  fail (default), signal:NUMBER, or for openat_input one of
-//                 shrink, grow, remove and fifo (a pipe in the file's place)
+//                 shrink, grow, remove, fifo (a pipe in the file's place) and
+//                 device (a link to /dev/zero in its place)
 //   FAULT_COUNTS  a file that receives "kind count" lines at exit
 #include <atomic>
 
@@ -62,7 +63,7 @@ std::atomic<unsigned long> counts[kind_count];
 int chosen_kind = -1;
 unsigned long chosen_nth;
 int signal_action;  // 0: fail
-enum { change_none, change_shrink, change_grow, change_remove, change_fifo } file_change;
+enum { change_none, change_shrink, change_grow, change_remove, change_fifo, change_device } file_change;
 bool configured;
 // Allocations before main are the loader's and the C++ runtime's.
 bool main_started;
@@ -92,6 +93,7 @@ void configure(void) {
     if (action && strcmp(action, "grow") == 0) file_change = change_grow;
     if (action && strcmp(action, "remove") == 0) file_change = change_remove;
     if (action && strcmp(action, "fifo") == 0) file_change = change_fifo;
+    if (action && strcmp(action, "device") == 0) file_change = change_device;
 }
 
 // Counts a call; true when this one is to fail.
@@ -135,8 +137,10 @@ void change_input(int dir, const char *path) {
         }
     }
     close(fd);
-    if (file_change == change_remove || file_change == change_fifo) unlinkat(dir, path, 0);
+    if (file_change == change_remove || file_change == change_fifo || file_change == change_device)
+        unlinkat(dir, path, 0);
     if (file_change == change_fifo) mkfifoat(dir, path, 0644);
+    if (file_change == change_device && symlinkat("/dev/zero", dir, path) != 0) perror("shim: symlinkat");
 }
 }  // namespace
 
