@@ -50,8 +50,8 @@ int open_step_by_step(const char *path) {
     return fd;
 }
 
-// Null when the file cannot be opened, and then not_regular tells whether it
-// was opened but is now a pipe or a device.
+// Null when the file cannot be opened or examined, and then not_regular tells
+// whether it was opened but is now a pipe or a device.
 FILE *open_input_file(const char *path, bool &not_regular) {
     not_regular = false;
     // Opening a FIFO that appeared after the walk does not wait for a writer.
@@ -62,8 +62,9 @@ FILE *open_input_file(const char *path, bool &not_regular) {
     // pipe or a device: reading one could block for ever or never end
     // (/dev/zero). A directory fails at its first read.
     struct stat status;
-    if (fstat(fd, &status) != 0 || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
-        not_regular = true;
+    const bool examined = fstat(fd, &status) == 0;
+    if (!examined || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
+        not_regular = examined;
         close(fd);
         return nullptr;
     }
@@ -86,7 +87,7 @@ bool start_file(its_entry *entry) {
     run.input_file = open_input_file(source_name(entry), not_regular);
     if (!run.input_file) {
         leave_out(entry);
-        if (not_regular) printf("WARNING: No longer a regular file: %s (ignoring)\n", entry->name + 1);
+        if (not_regular) printf("WARNING: No longer a regular file: %s (stored empty)\n", entry->name + 1);
         else printf("ERROR: Failed opening %s\n", entry->name + 1);
         return false;
     }

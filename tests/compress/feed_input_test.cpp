@@ -260,8 +260,8 @@ TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     ASSERT_EQ(got, 3);
     EXPECT_EQ(std::string(buffer, 3), "end");
     EXPECT_EQ(printed,
-              "WARNING: No longer a regular file: pipe (ignoring)\n"
-              "WARNING: No longer a regular file: zero (ignoring)\n"
+              "WARNING: No longer a regular file: pipe (stored empty)\n"
+              "WARNING: No longer a regular file: zero (stored empty)\n"
               "Reading z ... done\n");
     for (its_entry *entry : {pipe, zero}) {
         EXPECT_EQ(entry->section, 0u) << entry->name;
