@@ -54,11 +54,10 @@ size_t make_printable(const char *in, size_t n, char *out, printable_state &stat
                 out[count++] = '?';
                 continue;
             }
+            // A printable character or a stray lead byte: let it out, and
+            // take what follows as its continuation.
             out[count++] = '\xC2';
-            if (c >= 0x80 && c <= 0xBF) {
-                out[count++] = static_cast<char>(c);  // the rest of a printable character
-                continue;
-            }
+            state.continuations = 1;
         }
         if (c >= 0x80 && c <= 0xBF) {
             // A continuation byte outside a sequence is a raw C1 character
@@ -71,13 +70,13 @@ size_t make_printable(const char *in, size_t n, char *out, printable_state &stat
             }
             continue;
         }
-        state.continuations = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
         if (c == 0xC2) {
             state.after_c2 = true;
             state.continuations = 0;
-        } else {
-            out[count++] = is_control(c) ? '?' : static_cast<char>(c);
+            continue;
         }
+        state.continuations = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        out[count++] = is_control(c) ? '?' : static_cast<char>(c);
     }
     return count;
 }
