@@ -38,7 +38,8 @@ size_t page_size() { return size_t(sysconf(_SC_PAGESIZE)); }
 int create_thread(pthread_t &id, thread_stack &stack, std::function<void()> *body) {
     const size_t guard = page_size();
     const size_t usable = worker_stack_size < size_t(PTHREAD_STACK_MIN) ? size_t(PTHREAD_STACK_MIN) : worker_stack_size;
-    void *mapping = mmap(nullptr, guard + usable, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    void *mapping =
+        mmap(nullptr, guard + usable, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (mapping == MAP_FAILED) return errno;
     if (mprotect(mapping, guard, PROT_NONE) != 0) {
         const int error = errno;
