@@ -7,6 +7,8 @@
 
 namespace {
 printable_state terminal_state = {false, 0};
+// Bytes filtered per write; a held 0xC2 may add one more.
+constexpr size_t chunk_size = 512;
 
 bool is_control(unsigned char c) { return (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F; }
 
@@ -22,10 +24,10 @@ bool write_all(const char *bytes, size_t n) {
 }
 
 ssize_t write_printable(void *, const char *buffer, size_t size) {
-    char shown[512 + 1];
+    char shown[chunk_size + 1];
     size_t done = 0;
     do {
-        size_t take = size - done < 512 ? size - done : 512;
+        size_t take = size - done < chunk_size ? size - done : chunk_size;
         size_t count = make_printable(buffer + done, take, shown, terminal_state);
         if (!write_all(shown, count)) return done > 0 ? static_cast<ssize_t>(done) : -1;
         done += take;
