@@ -1,5 +1,7 @@
 #include "block_splitter.h"
 
+#include <algorithm>
+
 namespace lzx {
 
 namespace {
@@ -21,8 +23,8 @@ block_splitter::block_splitter()
 block_splitter::~block_splitter() = default;
 
 uint64_t block_splitter::bits_of(const block_encoder &encoder, const block_stats &stats, size_t first,
-                                 uint32_t size) {
-    encoder.plan_from_stats(stats, size, 0, *scratch_, true);
+                                 uint32_t start, uint32_t size) {
+    encoder.plan_from_stats(stats, start, size, 0, *scratch_, true);
     scratch_first_ = first;
     scratch_size_ = size;
     return scratch_->best_bits;
@@ -30,21 +32,26 @@ uint64_t block_splitter::bits_of(const block_encoder &encoder, const block_stats
 
 void block_splitter::split(const block_encoder &encoder, const item *items, size_t count, uint32_t piece_size,
                            std::vector<size_t> &starts) {
-    // Pieces end on the first item boundary at or past each multiple of piece_size.
+    // A piece ends on the first item boundary at least piece_size bytes on,
+    // or at the frame's end: no item runs across one.
     pieces_.clear();
+    uint32_t start = encoder.position();
     for (size_t first = 0; first < count;) {
-        piece p{first, 0, 0, std::make_unique<block_stats>()};
+        piece p{first, start, 0, 0, std::make_unique<block_stats>()};
         clear_stats(*p.stats);
-        first += add_items_covering(items + first, count - first, piece_size, *p.stats, p.size);
-        p.bits = bits_of(encoder, *p.stats, p.first_item, p.size);
+        const uint32_t to_frame_end = frame_size - start % frame_size;
+        first += add_items_covering(items + first, count - first, std::min(piece_size, to_frame_end), *p.stats,
+                                    p.size);
+        p.bits = bits_of(encoder, *p.stats, p.first_item, p.start, p.size);
+        start += p.size;
         pieces_.push_back(std::move(p));
     }
     // Greedy: merge the neighbours that save the most, while any pair saves.
     std::vector<int64_t> saving(pieces_.size(), 0);
     auto saving_of = [&](size_t k) {
         add_stats(*pieces_[k].stats, *pieces_[k + 1].stats, *merged_);
-        uint64_t together =
-            bits_of(encoder, *merged_, pieces_[k].first_item, pieces_[k].size + pieces_[k + 1].size);
+        uint64_t together = bits_of(encoder, *merged_, pieces_[k].first_item, pieces_[k].start,
+                                    pieces_[k].size + pieces_[k + 1].size);
         return int64_t(pieces_[k].bits + pieces_[k + 1].bits) - int64_t(together);
     };
     for (size_t k = 0; k + 1 < pieces_.size(); k++) saving[k] = saving_of(k);
@@ -63,10 +70,10 @@ void block_splitter::split(const block_encoder &encoder, const item *items, size
         if (best > 0) saving[best - 1] = saving_of(best - 1);
         if (best + 1 < pieces_.size()) saving[best] = saving_of(best);
     }
-    // The last plan made is nearly always the whole frame's when it stays
+    // The last plan made is nearly always the whole span's when it stays
     // one block; make sure.
     if (pieces_.size() == 1 && (scratch_first_ != 0 || scratch_size_ != pieces_[0].size))
-        bits_of(encoder, *pieces_[0].stats, 0, pieces_[0].size);
+        bits_of(encoder, *pieces_[0].stats, 0, pieces_[0].start, pieces_[0].size);
     starts.clear();
     for (const piece &p : pieces_) starts.push_back(p.first_item);
 }

@@ -1,4 +1,4 @@
-// Cuts a parsed frame into blocks where separate codes make it smaller.
+// Cuts a parsed span into blocks where separate codes make it smaller.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -15,8 +15,9 @@ class block_splitter {
     ~block_splitter();
 
     // Fills `starts` with the item index of every block's first item (the
-    // first is 0). Starts from pieces of about `piece_size` bytes and merges
-    // neighbours while one code for both is cheaper than two.
+    // first is 0); the items begin at the encoder's current position. Starts
+    // from pieces of about `piece_size` bytes, none across a frame end, and
+    // merges neighbours while one code for both is cheaper than two.
     void split(const block_encoder &encoder, const item *items, size_t count, uint32_t piece_size,
                std::vector<size_t> &starts);
 
@@ -30,12 +31,15 @@ class block_splitter {
   private:
     struct piece {
         size_t first_item;
+        uint32_t start;  // bytes into the span
         uint32_t size;
         uint64_t bits;
         std::unique_ptr<block_stats> stats;
     };
-    // Quick size of the block starting at item `first`, planned in scratch_.
-    uint64_t bits_of(const block_encoder &encoder, const block_stats &stats, size_t first, uint32_t size);
+    // Quick size of the block starting at item `first`, `start` bytes into
+    // the span, planned in scratch_.
+    uint64_t bits_of(const block_encoder &encoder, const block_stats &stats, size_t first, uint32_t start,
+                     uint32_t size);
 
     std::vector<piece> pieces_;
     std::unique_ptr<block_plan> scratch_;

@@ -1,13 +1,14 @@
-// The C interface: pulls input in frames, has each frame compressed on its
-// own (side by side when there are threads to spare) and delivers the frames
-// through the callbacks in stream order, always on the caller's thread.
+// The C interface: pulls input in spans of one or two frames, has each span
+// compressed on its own (side by side when there are threads to spare) and
+// delivers the frames through the callbacks in stream order, always on the
+// caller's thread.
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "frame_pool.h"
 #include "lzxcomp.h"
+#include "span_pool.h"
 #include "thread_count.h"
 
 struct lzx_data {
@@ -18,13 +19,15 @@ struct lzx_data {
     lzx_mark_frame_fn mark_frame;
     void *mark_frame_context;
 
-    std::unique_ptr<lzx::frame_pool> frames;
-    uint32_t frame_fill = 0;  // bytes in the frame being filled
+    std::unique_ptr<lzx::span_pool> spans;
+    uint32_t span_fill = 0;          // bytes in the span being filled; its last frame may be partial
+    bool span_starts_stream = true;  // the span being filled starts a stream
+    bool reset_asked = true;         // the next frame starts a stream: nothing sent yet, or lzx_reset
     uint64_t uncompressed_length = 0;
     uint64_t compressed_length = 0;
     uint64_t frames_done = 0;
     bool padded = false;      // a frame went out padded: the input has ended
-    bool broken = false;      // a frame was refused or lost: the stream cannot be completed
+    bool broken = false;      // a span was refused or lost: the stream cannot be completed
     bool split_blocks = true; // as last asked for
 };
 
@@ -33,7 +36,7 @@ namespace {
 // From here on every call fails; no worker is left running.
 int give_up(lzx_data &h) {
     h.broken = true;
-    h.frames->stop();
+    h.spans->stop();
     return -1;
 }
 
@@ -44,56 +47,81 @@ bool deliver(lzx_data &h, uint8_t *bytes, int size) {
     return taken == size;
 }
 
-// Delivers compressed frames in stream order: those already done, then,
-// while the window is full, the oldest as soon as it is done; with drain
-// every frame still in flight.
-int deliver_frames(lzx_data &h, bool drain) {
-    for (;;) {
-        std::vector<uint8_t> *compressed = nullptr;
-        auto outcome = h.frames->oldest(drain || h.frames->full(), compressed);
-        if (outcome == lzx::frame_pool::outcome::none || outcome == lzx::frame_pool::outcome::pending) return 0;
-        if (outcome == lzx::frame_pool::outcome::failed) return give_up(h);
+// Delivers a compressed span frame by frame, marking the end of each.
+bool deliver_span(lzx_data &h, lzx::compressed_span &span) {
+    uint32_t from = 0;
+    for (uint32_t end : span.frame_ends) {
         // A frame compresses to a little over 32 KB at most.
-        if (!deliver(h, compressed->data(), static_cast<int>(compressed->size()))) return give_up(h);
-        h.frames->release_oldest();
+        if (!deliver(h, span.bytes.data() + from, static_cast<int>(end - from))) return false;
+        from = end;
         h.frames_done++;
         if (h.mark_frame)
             h.mark_frame(h.mark_frame_context, static_cast<uint32_t>(h.frames_done * lzx::frame_size),
                          static_cast<uint32_t>(h.compressed_length));
     }
+    return true;
 }
 
-// Zero-pads the frame being filled and hands it over for compression.
-int flush_frame(lzx_data &h) {
-    if (h.frame_fill == 0) return 0;
-    uint8_t *frame = h.frames->next_input();
-    if (h.frame_fill < lzx::frame_size) h.padded = true;
-    std::memset(frame + h.frame_fill, 0, lzx::frame_size - h.frame_fill);
-    h.frame_fill = 0;
-    h.frames->submit(h.split_blocks);
-    return deliver_frames(h, false);
+// Delivers compressed spans in stream order: those already done, then,
+// while the window is full, the oldest as soon as it is done; with drain
+// every span still in flight.
+int deliver_spans(lzx_data &h, bool drain) {
+    for (;;) {
+        lzx::compressed_span *compressed = nullptr;
+        auto outcome = h.spans->oldest(drain || h.spans->full(), compressed);
+        if (outcome == lzx::span_pool::outcome::none || outcome == lzx::span_pool::outcome::pending) return 0;
+        if (outcome == lzx::span_pool::outcome::failed) return give_up(h);
+        if (!deliver_span(h, *compressed)) return give_up(h);
+        h.spans->release_oldest();
+    }
+}
+
+// Zero-pads the last frame of the span being filled and hands the span
+// over for compression.
+int flush_span(lzx_data &h) {
+    if (h.span_fill == 0) return 0;
+    const uint32_t partial = h.span_fill % lzx::frame_size;
+    if (partial != 0) {
+        h.padded = true;
+        std::memset(h.spans->next_input() + h.span_fill, 0, lzx::frame_size - partial);
+        h.span_fill += lzx::frame_size - partial;
+    }
+    h.spans->submit(h.span_fill, h.span_starts_stream, h.split_blocks);
+    h.span_fill = 0;
+    return deliver_spans(h, false);
+}
+
+// At a frame boundary: the span ends when it is full or when the next frame
+// starts a stream.
+int end_span_if_due(lzx_data &h) {
+    if (h.span_fill == 0 || h.span_fill % lzx::frame_size != 0) return 0;
+    if (h.span_fill < lzx::max_span_size && !h.reset_asked) return 0;
+    return flush_span(h);
 }
 
 int compress_input(lzx_data &h, int block_size) {
     int remaining = block_size;
     while (remaining > 0) {
-        int want = static_cast<int>(lzx::frame_size - h.frame_fill);
+        if (end_span_if_due(h) < 0) return -1;
+        int want = static_cast<int>(lzx::frame_size - h.span_fill % lzx::frame_size);
         if (want > remaining) want = remaining;
         // The window has room: delivery left it so.
-        uint8_t *frame = h.frames->next_input();
-        int got = h.get_bytes(h.get_bytes_context, want, frame + h.frame_fill);
+        uint8_t *span = h.spans->next_input();
+        int got = h.get_bytes(h.get_bytes_context, want, span + h.span_fill);
         // Bytes after a padded frame would decode after its padding, at the
         // wrong place: refused like any other bad count.
         if (got < 0 || got > want || (got > 0 && h.padded)) return -1;
-        h.frame_fill += static_cast<uint32_t>(got);
+        if (h.span_fill == 0 && got > 0) {
+            h.span_starts_stream = h.reset_asked;
+            h.reset_asked = false;
+        }
+        h.span_fill += static_cast<uint32_t>(got);
         h.uncompressed_length += static_cast<uint64_t>(got);
         remaining -= got;
-        if (h.frame_fill == lzx::frame_size || got < want) {
-            if (flush_frame(h) < 0) return -1;
-        }
-        if (got < want) break;  // the input has ended
+        if (got < want) return flush_span(h);  // the input has ended
     }
-    return 0;
+    // A full span goes to the workers at once.
+    return end_span_if_due(h);
 }
 
 }  // namespace
@@ -115,7 +143,7 @@ int lzx_init(lzx_data **handle, int window_bits, lzx_get_bytes_fn get_bytes, voi
         h->put_bytes_context = put_bytes_context;
         h->mark_frame = mark_frame;
         h->mark_frame_context = mark_frame_context;
-        h->frames = std::make_unique<lzx::frame_pool>(static_cast<uint32_t>(window_bits), lzx::thread_count());
+        h->spans = std::make_unique<lzx::span_pool>(static_cast<uint32_t>(window_bits), lzx::thread_count());
         *handle = h.release();
         return 0;
     } catch (const std::bad_alloc &) {
@@ -124,8 +152,9 @@ int lzx_init(lzx_data **handle, int window_bits, lzx_get_bytes_fn get_bytes, voi
 }
 
 void lzx_reset(lzx_data *handle) {
-    // Every frame starts from a reset anyway; nothing to do.
-    (void)handle;
+    // Takes effect at the next frame boundary, where decoders reset; the
+    // span before it goes out with the next call.
+    if (handle != nullptr) handle->reset_asked = true;
 }
 
 int lzx_compress_block(lzx_data *handle, int block_size, int split_blocks) {
@@ -142,11 +171,11 @@ int lzx_finish(lzx_data *handle, lzx_results *results) {
     if (handle == nullptr) return -1;
     std::unique_ptr<lzx_data> h(handle);
     int status = 0;
-    // A caller whose block sizes are not whole frames may leave a partial one.
+    // A caller whose block sizes are not whole spans may leave a partial one.
     if (!h->broken) {
         try {
-            status = flush_frame(*h);
-            if (status == 0) status = deliver_frames(*h, true);
+            status = flush_span(*h);
+            if (status == 0) status = deliver_spans(*h, true);
         } catch (const std::bad_alloc &) {
             status = give_up(*h);
         }

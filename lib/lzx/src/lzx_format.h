@@ -7,6 +7,13 @@
 namespace lzx {
 
 inline constexpr uint32_t frame_size = 32768;
+// A span: the frames of one reset unit that one compressor takes at a time.
+// Two frames are the whole unit of the 64 KiB window; longer units go as
+// several spans, each continuing the stream of the one before.
+inline constexpr uint32_t max_span_frames = 2;
+inline constexpr uint32_t max_span_size = max_span_frames * frame_size;
+// Distances and offset codes within a span fit 16 bits.
+inline constexpr uint32_t max_span_distance = max_span_size - 3;
 inline constexpr uint32_t min_match = 2;
 inline constexpr uint32_t max_match = 257;
 inline constexpr uint32_t num_chars = 256;
@@ -46,7 +53,7 @@ inline constexpr slot_base_table slot_bases{};
 
 // Slot of a formatted offset from 2 up to slot 36: slots pair up per power
 // of two, the top bit picks the pair, the bit below it the half. Offsets
-// within a frame (below 2^16) never get further.
+// within a span (below 2^16) never get further.
 inline uint32_t paired_slot_of(uint32_t formatted_offset) {
     uint32_t top = 31 - static_cast<uint32_t>(__builtin_clz(formatted_offset));
     return 2 * top + ((formatted_offset >> (top - 1)) & 1);
@@ -62,7 +69,7 @@ inline uint32_t slot_of(uint32_t formatted_offset) {
     return slot;
 }
 
-// One parsed element of a frame: a literal or a match.
+// One parsed element of a span: a literal or a match.
 struct item {
     uint16_t length;         // 1 for a literal, else the match length 2..257
     uint16_t literal;        // the byte, for a literal

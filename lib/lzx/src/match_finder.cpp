@@ -12,8 +12,9 @@ namespace {
 
 constexpr uint32_t hash3_bits = 14;
 constexpr uint32_t hash4_bits = 15;
-// Positions fit 16 bits (a frame is 32 KiB), which halves the tables. As
-// a candidate, `none` fails every distance test: positions are below it.
+// Positions fit 16 bits (a span is at most 64 KiB, and its last position
+// is never stored), which halves the tables. As a candidate, `none` fails
+// every distance test: stored positions are below it.
 constexpr uint16_t none = 0xFFFF;
 // A 2-byte match only pays when its offset is short.
 constexpr uint32_t max_short_distance = 64;
@@ -29,7 +30,7 @@ inline void clear(std::vector<uint16_t> &table) { std::memset(table.data(), 0xFF
 
 }  // namespace
 
-// Where the positions of a frame write their matches.
+// Where the positions of a span write their matches.
 struct match_finder::match_list {
     match *out;
     uint32_t first;  // the current position's list starts here
@@ -52,11 +53,11 @@ struct match_finder::match_list {
 };
 
 match_finder::match_finder(uint32_t max_distance, uint32_t nice_length, uint32_t max_depth, uint32_t skip_length)
-    : max_distance_(std::min(max_distance, frame_size - 1)),
+    : max_distance_(std::min(max_distance, max_span_distance)),
       nice_length_(std::clamp(nice_length, 4u, max_match)), max_depth_(std::max(max_depth, 1u)),
       skip_length_(std::max(skip_length, 4u)),
       hash2_(size_t(1) << 16), hash3_(size_t(1) << hash3_bits), hash4_(size_t(1) << hash4_bits),
-      children_(2 * size_t(frame_size)) {}
+      children_(2 * size_t(max_span_size)) {}
 
 // Makes `pos` the root of its tree, splitting the old tree around it. The
 // nodes met are ever older, so the matches come by increasing distance;
@@ -121,7 +122,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
     // At most one match per tree node visited, plus a skipped match's
     // tail, a 2-byte and a 3-byte match: room for that is made before each
     // stretch of positions, so that the lists are written through a plain
-    // pointer with no check per position. The room is kept from frame to frame.
+    // pointer with no check per position. The room is kept from span to span.
     constexpr uint32_t stretch = 256;
     const size_t stretch_room = size_t(stretch) * (max_depth_ + 3);
     if (cache.matches.size() < size + stretch_room) cache.matches.resize(size + stretch_room);
@@ -153,7 +154,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         const uint32_t h3 = hash3(bytes);
         const uint32_t cand3 = hash3_[h3];
         hash3_[h3] = uint16_t(pos);
-        // A candidate's 4 bytes are in the frame: it lies before pos.
+        // A candidate's 4 bytes are in the span: it lies before pos.
         if (pos - cand3 <= max_distance_) {
             const uint32_t differ = load32(data + cand3) ^ bytes;
             // The tree's first node, when it is this candidate, makes the

@@ -1,4 +1,4 @@
-// Finds the matches of every position of one frame, once, for the parser.
+// Finds the matches of every position of one span, once, for the parser.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +11,16 @@ struct match {
     uint16_t distance;
 };
 
-// Matches of one frame, kept so that several parses with different prices
+// Matches of one span, kept so that several parses with different prices
 // reuse them. Each position lists its matches by increasing length and
 // increasing distance: a match serves the lengths above the one before it.
 // Positions skipped inside a long match list only its remainder.
 struct match_cache {
-    std::vector<match> matches;  // room beyond first.back() is kept for the next frame
+    std::vector<match> matches;  // room beyond first.back() is kept for the next span
     std::vector<uint32_t> first;  // matches of position p: [first[p], first[p + 1])
 };
 
-// Binary trees of the frame's suffixes, one tree per 4-byte hash, plus the
+// Binary trees of the span's suffixes, one tree per 4-byte hash, plus the
 // latest position of each 2-byte and 3-byte prefix for the short matches.
 class match_finder {
   public:

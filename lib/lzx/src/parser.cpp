@@ -18,7 +18,7 @@ constexpr uint32_t search_depth = 32;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
 
 // The repeat offsets in force at a position, packed R0 | R1 << 16 | R2 << 32.
-// Within a frame offsets fit 16 bits; a larger one (from the caller) is
+// Within a span offsets fit 16 bits; a larger one (from the caller) is
 // unusable and is clamped.
 using repeat_set = uint64_t;
 
@@ -40,18 +40,18 @@ inline uint16_t load16(const uint8_t *p) {
 }
 
 // Repeat offsets are held in 16 bits.
-constexpr uint32_t before_frame = 1u << 16;
+constexpr uint32_t before_span = 1u << 16;
 
-// Slots of explicit offsets within a frame: codes below 2^16.
-constexpr uint32_t frame_slots = 32;
+// Slots of explicit offsets within a span: codes below 2^16.
+constexpr uint32_t span_slots = 32;
 
 }  // namespace
 
 struct parser::state {
     uint32_t max_distance;
-    // The frame, after as many zero bytes as the largest repeat offset.
+    // The span, after as many zero bytes as the largest repeat offset.
     std::vector<uint8_t> buffer;
-    const uint8_t *frame() const { return buffer.data() + before_frame; }
+    const uint8_t *span() const { return buffer.data() + before_span; }
     match_finder finder;
     match_cache cache;
     std::vector<path_node> nodes;
@@ -66,19 +66,19 @@ struct parser::state {
     // The run loops read a little past the lengths they serve.
     path_node long_way[max_match + 1 + relax_overrun] = {};  // length tree part, lengths 9 and up
     path_node repeat_way[num_repeat_offsets][max_match + 1 + relax_overrun] = {};
-    path_node short_way[frame_slots][min_match + num_primary_lengths + relax_overrun] = {};  // lengths 2..8 by slot
-    path_node long_header[frame_slots];                     // main symbol of lengths 9 and up
-    path_node footer_way[frame_slots][8];                   // footer by slot and its low 3 bits
+    path_node short_way[span_slots][min_match + num_primary_lengths + relax_overrun] = {};  // lengths 2..8 by slot
+    path_node long_header[span_slots];                     // main symbol of lengths 9 and up
+    path_node footer_way[span_slots][8];                   // footer by slot and its low 3 bits
 
     // Whether runs of lengths are offered four at a time.
     bool wide;
 
     state(uint32_t window_bits, bool wide_relax)
-        : max_distance((1u << window_bits) - 3),
-          buffer(before_frame + frame_size),
+        : max_distance(std::min((1u << window_bits) - 3, max_span_distance)),
+          buffer(before_span + max_span_size),
           finder(max_distance, max_match, search_depth, take_whole_length),
-          nodes(frame_size + 1 + relax_overrun),
-          repeats(frame_size + 1),
+          nodes(max_span_size + 1 + relax_overrun),
+          repeats(max_span_size + 1),
           wide(wide_relax) {}
 
     void prepare_prices(const costs &p);
@@ -159,7 +159,7 @@ void parser::state::prepare_prices(const costs &given) {
             repeat_way[k][len] = long_way[len] + pack(p.main[symbol], 0, k);
         }
     }
-    for (uint32_t slot = 0; slot < frame_slots; slot++) {
+    for (uint32_t slot = 0; slot < span_slots; slot++) {
         const uint32_t *symbols = p.main + num_chars + 8 * slot;
         for (uint32_t len = min_match; len < min_match + num_primary_lengths; len++)
             short_way[slot][len] = pack(symbols[len - min_match], len, 0);
@@ -177,16 +177,16 @@ parser::parser(uint32_t window_bits, bool wide_relax)
     : state_(std::make_unique<state>(window_bits, wide_relax && wide_relax_available())) {}
 parser::~parser() = default;
 
-void parser::load_frame(const uint8_t *data, uint32_t size) {
-    if (size > 0) std::memcpy(state_->buffer.data() + before_frame, data, size);  // data may be null then
-    state_->finder.find_all(state_->frame(), size, state_->cache);
+void parser::load_span(const uint8_t *data, uint32_t size) {
+    if (size > 0) std::memcpy(state_->buffer.data() + before_span, data, size);  // data may be null then
+    state_->finder.find_all(state_->span(), size, state_->cache);
 }
 
 // Forward dynamic programming over the positions: every node keeps its
 // cheapest known way in, and the repeat offsets of that path.
 template <bool wide_relax>
 inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whole_length) {
-    const uint8_t *data = frame();
+    const uint8_t *data = span();
     const uint32_t count = end - begin;
     path_node *const nodes = this->nodes.data();
     repeat_set *const node_repeats = repeats.data();
@@ -195,7 +195,7 @@ inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whol
 
     for (uint32_t i = 0; i < count;) {
         const path_node here = nodes[i];
-        // Of the frame's first node only the cost counts.
+        // Of the first node only the cost counts.
         const uint32_t here_length = i > 0 ? length_of(here) : 0;
         repeat_set reps = node_repeats[i];
         if (here_length == 1) {
@@ -206,7 +206,9 @@ inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whol
             node_repeats[i] = reps;
         }
         const uint32_t pos = begin + i;
-        const uint32_t limit = std::min(max_match, end - pos);
+        // A match ends in its frame, where the decoder's output ends.
+        const uint32_t frame_end = std::min(end, (pos | (frame_size - 1)) + 1);
+        const uint32_t limit = std::min(max_match, frame_end - pos);
         const path_node base_way = here & ~0xFFFFFFFFull;
         const uint8_t *in = data + pos;
         path_node *to = nodes + i;
@@ -219,19 +221,21 @@ inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whol
 
         // Matches at the repeat offsets, by direct comparison. When a match
         // ended here, R0 is its offset: going on at R0 is the same match
-        // made longer, which the match's own lengths already offer.
+        // made longer, which the match's own lengths already offer, unless
+        // a frame ended here.
+        const bool within_frame = (pos & (frame_size - 1)) != 0;
         const uint32_t reach = std::min(pos, max_distance);
         const uint16_t head = load16(in);
         const uint32_t r0 = repeat_at(reps, 0), r1 = repeat_at(reps, 1), r2 = repeat_at(reps, 2);
         uint32_t rep_lengths[num_repeat_offsets] = {0, 0, 0};
         uint32_t continued = 0;
-        // The bytes before the frame can be read, so the first two bytes are
+        // The bytes before the span can be read, so the first two bytes are
         // compared before anything else; d - 1 wraps for d = 0, which fails too.
         const bool hit0 = load16(in - r0) == head, hit1 = load16(in - r1) == head, hit2 = load16(in - r2) == head;
         if (hit0 | hit1 | hit2) {
             if (hit0 && r0 - 1 < reach) {
                 uint32_t len = extend_match(in, in - r0, min_match, limit);
-                if (here_length > 1 && here_length + len <= max_match)
+                if (here_length > 1 && here_length + len <= max_match && within_frame)
                     continued = len;
                 else
                     rep_lengths[0] = len;
@@ -297,7 +301,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
                    std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length) {
     state &s = *state_;
     s.prepare_prices(prices);
-    const uint8_t *data = s.frame();
+    const uint8_t *data = s.span();
     const uint32_t count = end - begin;
     path_node *nodes = s.nodes.data();
     repeat_set *node_repeats = s.repeats.data();

@@ -6,7 +6,7 @@
 
 namespace lzx {
 
-// A joinable worker thread. Its stack is small: a frame's compression needs
+// A joinable worker thread. Its stack is small: a span's compression needs
 // a few tens of KiB of it, and the usual 8 MiB per thread would count
 // against an address-space limit as much as everything else the library uses.
 class quiet_thread {

@@ -1,4 +1,4 @@
-// How many worker threads compress frames.
+// How many worker threads compress spans.
 #pragma once
 
 namespace lzx {
@@ -9,7 +9,7 @@ constexpr unsigned max_threads = 16;
 // LZXCOMP_THREADS when it holds a positive number, else the CPUs this process
 // may run on, or its control group's CPU quota where that is less; never
 // more than max_threads. 1 means none: the caller's thread
-// compresses every frame itself.
+// compresses every span itself.
 unsigned thread_count();
 
 }  // namespace lzx

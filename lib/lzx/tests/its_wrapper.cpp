@@ -163,10 +163,14 @@ int compress_buffer(const uint8_t *data, size_t size, const compress_options &op
     int status = lzx_init(&handle, options.window_bits, take_input, &in, input_ended, keep_output, &out,
                           keep_frame_end, &out);
     if (status != 0) return status;
-    int block_size = options.block_size ? options.block_size : 1 << options.window_bits;
+    const size_t unit = size_t(1) << options.window_bits;
+    const size_t block_size = options.block_size ? size_t(options.block_size) : unit;
     while (!in.ended && !(options.stop_when_consumed && in.position == size)) {
-        lzx_reset(handle);
-        status = lzx_compress_block(handle, block_size, options.split_blocks);
+        // Decoders reset once a window, as ControlData says: no call runs
+        // across a window's end, and each window starts with a reset.
+        if (in.position % unit == 0) lzx_reset(handle);
+        const size_t to_unit_end = unit - in.position % unit;
+        status = lzx_compress_block(handle, int(std::min(block_size, to_unit_end)), options.split_blocks);
         if (status < 0) break;
     }
     lzx_results results{};
@@ -264,8 +268,12 @@ std::vector<uint8_t> wrap_in_its(const compressed_stream &stream) {
     put32(b, section0 + 106, 6);
     put_text(b, section0 + 110, "LZXC");
     put32(b, section0 + 114, 2);
-    put32(b, section0 + 118, 1);
-    put32(b, section0 + 122, 1u << (stream.window_bits - 15));
+    // Reset interval and window size in frames, windows per reset: what
+    // compiled help files carry for the window.
+    const uint32_t window_frames = 1u << (stream.window_bits - 15);
+    put32(b, section0 + 118, window_frames);
+    put32(b, section0 + 122, window_frames);
+    put32(b, section0 + 126, window_frames / 2);
     size_t rt = section0 + 134;
     put32(b, rt, 2);
     put32(b, rt + 4, uint32_t(frames + 1));

@@ -115,7 +115,7 @@ void expect_same_parse_both_ways(const std::vector<uint8_t> &frame, uint32_t win
     uint32_t end_repeats[2][3];
     for (int wide = 0; wide < 2; wide++) {
         lzx::parser p(window_bits, wide == 1);
-        p.load_frame(frame.data(), uint32_t(frame.size()));
+        p.load_span(frame.data(), uint32_t(frame.size()));
         p.parse(prices, begin, end, start, items[wide], end_repeats[wide], whole_length);
     }
     ASSERT_EQ(items[0].size(), items[1].size());
@@ -137,7 +137,7 @@ lzx::costs start_prices(uint32_t window_bits = 15) {
 // another price.
 parse_outcome check_frame(const std::vector<uint8_t> &frame, uint32_t window_bits = 15, uint32_t literal_price = 0) {
     lzx::parser p(window_bits);
-    p.load_frame(frame.data(), uint32_t(frame.size()));
+    p.load_span(frame.data(), uint32_t(frame.size()));
     lzx::costs prices = start_prices(window_bits);
     if (literal_price)
         for (uint32_t c = 0; c < 256; c++) prices.main[c] = literal_price * lzx::price_scale;
@@ -277,7 +277,7 @@ TEST(Parser, LargestDistanceIsWindowMinusThree) {
     // Exactly 32765 back, as a repeat offset left by an earlier block.
     for (uint32_t i = 0; i < 3; i++) frame[i] = frame[32765 + i] = uint8_t(250 + i);
     lzx::parser p(15);
-    p.load_frame(frame.data(), lzx::frame_size);
+    p.load_span(frame.data(), lzx::frame_size);
     lzx::costs prices = start_prices();
     for (uint32_t c = 0; c < 256; c++) prices.main[c] = 40 * lzx::price_scale;
     const uint32_t far_repeats[3] = {5, 32765, 7};
@@ -289,14 +289,14 @@ TEST(Parser, LargestDistanceIsWindowMinusThree) {
     std::vector<uint8_t> far = random_bytes(lzx::frame_size, 8, 200);
     for (uint32_t i = 0; i < 2; i++) far[i] = far[32766 + i] = uint8_t(250 + i);
     check_frame(far, 15, 40);
-    p.load_frame(far.data(), lzx::frame_size);
+    p.load_span(far.data(), lzx::frame_size);
     const uint32_t too_far[3] = {32766, 32766, 32766};
     check_parse(p, far, 32766, lzx::frame_size, too_far, prices, 32765, &tail);
     EXPECT_EQ(tail.items.size(), 2u);
     // A larger window allows them (and the replay checks its own bound).
     check_frame(far, 16, 40);
     lzx::parser wide(16);
-    wide.load_frame(far.data(), lzx::frame_size);
+    wide.load_span(far.data(), lzx::frame_size);
     check_parse(wide, far, 32766, lzx::frame_size, too_far, prices, 65533, &tail);
     EXPECT_EQ(tail.items.size(), 1u);
 }
@@ -304,7 +304,7 @@ TEST(Parser, LargestDistanceIsWindowMinusThree) {
 TEST(Parser, SubRangesStartFromGivenRepeats) {
     std::vector<uint8_t> frame = text_bytes(lzx::frame_size, 9);
     lzx::parser p(15);
-    p.load_frame(frame.data(), uint32_t(frame.size()));
+    p.load_span(frame.data(), uint32_t(frame.size()));
     lzx::costs prices = start_prices();
     uint32_t repeats[3] = {1, 1, 1};
     const uint32_t cuts[] = {0, 1000, 1001, 9000, 20000, 32767, 32768};
@@ -324,7 +324,7 @@ TEST(Parser, RepeatedPassesUseNewPrices) {
     // Short matches only (long ones are taken whatever the prices).
     std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 10, 4);
     lzx::parser p(15);
-    p.load_frame(frame.data(), uint32_t(frame.size()));
+    p.load_span(frame.data(), uint32_t(frame.size()));
     lzx::costs prices = start_prices();
     parse_outcome first;
     check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765, &first);
@@ -364,7 +364,7 @@ TEST(Parser, RandomizedSweep) {
         frame.resize(size);
         uint32_t bits = 15 + rng() % 3;
         lzx::parser p(bits);
-        p.load_frame(frame.data(), size);
+        p.load_span(frame.data(), size);
         lzx::costs prices = start_prices(bits);
         for (auto &m : prices.main) m = 1 + rng() % 16;
         for (auto &l : prices.length) l = 1 + rng() % 16;

@@ -1,4 +1,4 @@
-#include "frame_compressor.h"
+#include "span_compressor.h"
 
 #include <algorithm>
 
@@ -14,7 +14,7 @@ constexpr int parse_passes = 3;
 // Text has next to no control bytes but tabs and line ends; machine code
 // and binary tables are full of small numbers. NUL does not count: the last
 // frame is padded with it.
-constexpr uint32_t binary_control_bytes = 400;
+constexpr uint32_t binary_control_bytes_per_frame = 400;
 
 bool looks_binary(const uint8_t *data, uint32_t size) {
     uint32_t control = 0;
@@ -22,7 +22,7 @@ bool looks_binary(const uint8_t *data, uint32_t size) {
         const uint8_t c = data[i];
         control += c < 0x20 && c != 0 && c != '\t' && c != '\n' && c != '\r';
     }
-    return control > binary_control_bytes;
+    return control > binary_control_bytes_per_frame * (size / frame_size);
 }
 
 // The first parse of text takes matches of 4 bytes or more whole. Binary
@@ -31,12 +31,12 @@ bool looks_binary(const uint8_t *data, uint32_t size) {
 // catalogues 0.6%, compiled Python 0.4%; on HTML it would cost 0.2%).
 constexpr uint32_t text_whole_length = 4, binary_whole_length = 2;
 // Block splitting starts from pieces of this many bytes, so that a stretch
-// of another kind in the middle of a frame gets its own block. Binary data
+// of another kind in the middle of a span gets its own block. Binary data
 // changes kind more often, and eighths pay there (fonts 0.3%, message
 // catalogues 0.25%, in no time that could be measured); on HTML they would
 // gain only 0.02% for 3% more time.
 constexpr uint32_t text_split_piece = 8192, binary_split_piece = 4096;
-// Re-parse every block of a split frame under its own code.
+// Re-parse every block of a split span under its own code.
 constexpr bool reparse_blocks = true;
 
 // Whether routing the low footer bits through an aligned tree would pay.
@@ -49,7 +49,7 @@ bool aligned_pays(const block_stats &stats, const block_codes &codes) {
 
 }  // namespace
 
-frame_compressor::frame_compressor(uint32_t window_bits)
+span_compressor::span_compressor(uint32_t window_bits)
     : window_bits_(window_bits),
       parser_(window_bits),
       encoder_(window_bits),
@@ -58,13 +58,13 @@ frame_compressor::frame_compressor(uint32_t window_bits)
       codes_(std::make_unique<block_codes>()),
       plan_(std::make_unique<block_plan>()),
       other_plan_(std::make_unique<block_plan>()) {
-    items_.reserve(frame_size);
+    items_.reserve(max_span_size);
 }
 
-frame_compressor::~frame_compressor() = default;
+span_compressor::~span_compressor() = default;
 
-bool frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
-                                      uint32_t first_whole_length) {
+bool span_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
+                                     uint32_t first_whole_length) {
     parser::initial_costs(window_bits_, *prices_);
     uint32_t end_repeats[3];
     for (int pass = 0; pass < parse_passes; pass++) {
@@ -73,7 +73,7 @@ bool frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32
         if (pass + 1 == parse_passes) break;
         prices_from_items(items_.data(), items_.size());
         // Already compressed data (archives, images): when the quick parse's
-        // symbols alone take more bits than the bytes do, the frame is stored
+        // symbols alone take more bits than the bytes do, the span is stored
         // as it is whatever the full parses find. Skipping them makes such
         // data about twice as fast, with the same output on every tree tried.
         const uint64_t symbol_bits = codes_->main_bits + codes_->length_bits + stats_->verbatim_footer_bits;
@@ -82,18 +82,19 @@ bool frame_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32
     return true;
 }
 
-void frame_compressor::prices_from_items(const item *items, size_t count) {
+void span_compressor::prices_from_items(const item *items, size_t count) {
     clear_stats(*stats_);
     add_items(items, count, *stats_);
     build_block_lengths(*stats_, encoder_.main_symbols(), *codes_);
     prices_from_stats(*stats_, *codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
 }
 
-void frame_compressor::write_split(const uint8_t *data, uint32_t piece_size, bit_writer &bits) {
+void span_compressor::write_split(const uint8_t *data, uint32_t piece_size, bit_writer &bits) {
     splitter_.split(encoder_, items_.data(), items_.size(), piece_size, block_starts_);
     block_starts_.push_back(items_.size());
     uint32_t position = 0;
-    uint32_t frame_repeats[3] = {1, 1, 1};  // as the first parse had them
+    uint32_t first_parse_repeats[3];  // as the first parse had them
+    std::copy(encoder_.repeats(), encoder_.repeats() + 3, first_parse_repeats);
     for (size_t k = 0; k + 1 < block_starts_.size(); k++) {
         const item *first = items_.data() + block_starts_[k];
         size_t count = block_starts_[k + 1] - block_starts_[k];
@@ -107,7 +108,7 @@ void frame_compressor::write_split(const uint8_t *data, uint32_t piece_size, bit
             encoder_.plan(block_items_.data(), block_items_.size(), size, bits.bits_in_word(), *other_plan_);
             // The first parse's items assume its own repeat offsets: usable
             // only while the blocks written so far left the same ones.
-            bool first_parse_fits = std::equal(frame_repeats, frame_repeats + 3, encoder_.repeats());
+            bool first_parse_fits = std::equal(first_parse_repeats, first_parse_repeats + 3, encoder_.repeats());
             if (first_parse_fits) encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
             if (!first_parse_fits || other_plan_->best_bits < plan_->best_bits) {
                 encoder_.write(*other_plan_, block_items_.data(), block_items_.size(), data + position, size, bits);
@@ -123,26 +124,43 @@ void frame_compressor::write_split(const uint8_t *data, uint32_t piece_size, bit
             encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
             encoder_.write(*plan_, first, count, data + position, size, bits);
         }
-        if (k + 2 < block_starts_.size()) advance_repeats(first, count, frame_repeats);  // for the next block
+        if (k + 2 < block_starts_.size()) advance_repeats(first, count, first_parse_repeats);  // for the next block
         position += size;
     }
 }
 
-void frame_compressor::compress(const uint8_t *data, bool split_blocks, std::vector<uint8_t> &out) {
+void span_compressor::write_block(const uint8_t *data, size_t first, size_t count, uint32_t size,
+                                  bit_writer &bits) {
+    const uint32_t position = encoder_.position();
+    encoder_.plan(items_.data() + first, count, size, bits.bits_in_word(), *plan_);
+    encoder_.write(*plan_, items_.data() + first, count, data + position, size, bits);
+}
+
+void span_compressor::compress(const uint8_t *data, uint32_t size, const stream_state *resume, bool split_blocks,
+                               std::vector<uint8_t> &out) {
     bit_writer bits(out);
-    encoder_.reset();
-    bits.put(0, 1);  // no E8 call translation
-    parser_.load_frame(data, frame_size);
-    const bool binary = looks_binary(data, frame_size);
+    if (resume) {
+        encoder_.resume(*resume);
+    } else {
+        encoder_.reset();
+        bits.put(0, 1);  // no E8 call translation
+    }
+    parser_.load_span(data, size);
+    const bool binary = looks_binary(data, size);
     const bool parsed_fully =
-        parse_iterated(0, frame_size, encoder_.repeats(), binary ? binary_whole_length : text_whole_length);
+        parse_iterated(0, size, encoder_.repeats(), binary ? binary_whole_length : text_whole_length);
     if (split_blocks && parsed_fully) {
         write_split(data, binary ? binary_split_piece : text_split_piece, bits);
+    } else if (parsed_fully) {
+        write_block(data, 0, items_.size(), size, bits);
     } else {
-        encoder_.plan(items_.data(), items_.size(), frame_size, bits.bits_in_word(), *plan_);
-        encoder_.write(*plan_, items_.data(), items_.size(), data, frame_size, bits);
+        // A block per frame, so that each can go out uncompressed.
+        for (size_t first = 0, last = 0; first < items_.size(); first = last) {
+            uint32_t frame_bytes = 0;
+            while (last < items_.size() && frame_bytes < frame_size) frame_bytes += items_[last++].length;
+            write_block(data, first, last - first, frame_bytes, bits);
+        }
     }
-    bits.align();
 }
 
 }  // namespace lzx
