@@ -4,18 +4,22 @@
  * input and pushes its output through callbacks that run inside these calls,
  * on the caller's thread, in stream order.
  *
- * The input is cut into frames of 32768 bytes, each compressed as an
- * independent stream (the decoder resets before every frame) that ends on a
- * 16-bit boundary. A short read ends the input: the last frame is padded
- * with zero bytes to a whole frame, since decoders always decode whole
- * frames; the padding is never counted as input. When the input fills its
- * last frame exactly, lzx_finish adds two zero bytes after it, which
- * libmspack reads ahead at the end of the stream.
+ * The input is cut into frames of 32768 bytes, each ending on a 16-bit
+ * boundary. The first frame and the first frame after each lzx_reset start a
+ * new stream (the decoder resets there); the frames up to the next reset
+ * continue it, with matches reaching back into its earlier frames. Call
+ * lzx_reset where the container tells the decoder to reset: every reset
+ * interval frames, counted from the start. A short read ends the input: the
+ * last frame is padded with zero bytes to a whole frame, since decoders
+ * always decode whole frames; the padding is never counted as input. When
+ * the input fills its last frame exactly, lzx_finish adds two zero bytes
+ * after it, which libmspack reads ahead at the end of the stream.
  *
- * Frames are compressed side by side on worker threads, as many as the CPUs
- * the process may run on (at most 16), or as the environment variable
- * LZXCOMP_THREADS says when lzx_init runs; 1 starts none and the frames are
- * compressed on the caller's thread. The callbacks still run only on the
+ * Spans of up to two frames of one stream are compressed side by side on
+ * worker threads, as many as the CPUs the process may run on (at most 16),
+ * or as the environment variable LZXCOMP_THREADS says when lzx_init runs; 1
+ * starts none and the spans are compressed on the caller's thread. A stream
+ * longer than a span goes span after span. The callbacks still run only on the
  * caller's thread, and the stream, the frame marks and the results are the
  * same for every thread count, and on every processor (x86-64 vector
  * instructions, where present, change the speed only). The workers block
@@ -59,6 +63,8 @@ int lzx_init(lzx_data **handle, int window_bits,
              lzx_put_bytes_fn put_bytes, void *put_bytes_context,
              lzx_mark_frame_fn mark_frame, void *mark_frame_context);
 
+/* The next frame starts a new stream: at once when no frame is partly
+ * filled, else at the end of the one being filled. */
 void lzx_reset(lzx_data *handle);
 
 /* Takes up to block_size bytes of input, in as many frames as they fill; a
