@@ -2,7 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <utility>
+#include <algorithm>
 
 namespace lzx {
 
@@ -76,19 +76,36 @@ struct item {
     uint32_t offset_code;    // for a match: 0, 1, 2 repeat R0, R1, R2; else distance + 2
 };
 
+// The three repeat offsets, packed R0 | R1 << 16 | R2 << 32: offsets within
+// a span fit 16 bits.
+using repeat_set = uint64_t;
+
+inline uint32_t repeat_at(repeat_set reps, uint32_t k) { return uint32_t(reps >> (16 * k)) & 0xFFFF; }
+
+// An offset beyond 16 bits could never be used within a span: it is clamped
+// to one that cannot be either.
+inline repeat_set pack_repeats(const uint32_t repeats[3]) {
+    repeat_set reps = 0;
+    for (uint32_t k = 0; k < num_repeat_offsets; k++) reps |= repeat_set(std::min(repeats[k], 0xFFFFu)) << (16 * k);
+    return reps;
+}
+
+// The repeat offsets after a match: an explicit offset pushes the others
+// down; using R1 or R2 swaps it with R0.
+inline repeat_set repeats_after(repeat_set reps, uint32_t offset_code) {
+    if (offset_code >= num_repeat_offsets) return (reps << 16 | (offset_code - 2)) & 0xFFFFFFFFFFFF;
+    if (offset_code == 0) return reps;
+    const uint32_t shift = 16 * offset_code;
+    const uint64_t r0 = reps & 0xFFFF, rk = (reps >> shift) & 0xFFFF;
+    return (reps & ~(0xFFFFull | 0xFFFFull << shift)) | rk | r0 << shift;
+}
+
 // Repeat offsets after the items, starting from `repeats`.
 inline void advance_repeats(const item *items, size_t count, uint32_t repeats[3]) {
-    for (size_t i = 0; i < count; i++) {
-        const item &it = items[i];
-        if (it.length == 1) continue;
-        if (it.offset_code >= num_repeat_offsets) {
-            repeats[2] = repeats[1];
-            repeats[1] = repeats[0];
-            repeats[0] = it.offset_code - 2;
-        } else if (it.offset_code != 0) {
-            std::swap(repeats[0], repeats[it.offset_code]);
-        }
-    }
+    repeat_set reps = pack_repeats(repeats);
+    for (size_t i = 0; i < count; i++)
+        if (items[i].length > 1) reps = repeats_after(reps, items[i].offset_code);
+    for (uint32_t k = 0; k < num_repeat_offsets; k++) repeats[k] = repeat_at(reps, k);
 }
 
 // Prices count in 1/price_scale bits: the parser weighs its choices by the

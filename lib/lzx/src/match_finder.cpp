@@ -113,6 +113,13 @@ inline uint32_t match_finder::advance(const uint8_t *data, uint32_t size, uint32
     return best;
 }
 
+template <bool record>
+inline uint32_t match_finder::insert(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t h4, uint32_t best,
+                                     match_list *lists) {
+    return pos <= max_distance_ ? advance<record, true>(data, size, pos, h4, best, lists)
+                                : advance<record, false>(data, size, pos, h4, best, lists);
+}
+
 void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cache) {
     clear(hash2_);
     clear(hash3_);
@@ -168,6 +175,14 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         return best;
     };
 
+    // Inside a long match: its tail is the match here, and the position
+    // joins the tables of short matches (the tree's insertion comes apart).
+    auto take_tail = [&](uint32_t pos, uint32_t bytes, uint32_t remaining) {
+        if (skip_until - pos >= min_match) l.out[l.count++] = {uint16_t(skip_until - pos), skip_distance};
+        hash2_[bytes & 0xFFFF] = uint16_t(pos);
+        if (remaining > 2) hash3_[hash3(bytes)] = uint16_t(pos);
+    };
+
     // Positions with at least 4 bytes ahead: all three kinds of match.
     const uint32_t full_end = size > 3 ? size - 3 : 0;
     uint32_t pos = 0;
@@ -176,21 +191,14 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
             first[pos] = l.count;
             const uint32_t bytes = load32(data + pos);
             if (pos < skip_until) {
-                // Inside a long match: its tail is the match here.
-                if (skip_until - pos >= min_match) l.out[l.count++] = {uint16_t(skip_until - pos), skip_distance};
-                hash2_[bytes & 0xFFFF] = uint16_t(pos);
-                hash3_[hash3(bytes)] = uint16_t(pos);
-                if (pos <= max_distance_)
-                    advance<false, true>(data, size, pos, hash4(bytes), 1, nullptr);
-                else
-                    advance<false, false>(data, size, pos, hash4(bytes), 1, nullptr);
+                take_tail(pos, bytes, size - pos);
+                insert<false>(data, size, pos, hash4(bytes), 1, nullptr);
                 continue;
             }
             l.start();
             const uint32_t h4 = hash4(bytes);
             const uint32_t short_best = short_matches(pos, bytes, size - pos, hash4_[h4]);
-            const uint32_t best = pos <= max_distance_ ? advance<true, true>(data, size, pos, h4, short_best, &l)
-                                                       : advance<true, false>(data, size, pos, h4, short_best, &l);
+            const uint32_t best = insert<true>(data, size, pos, h4, short_best, &l);
             // Any length of 2 or more was recorded, the longest last.
             if (best >= skip_length_) {
                 skip_until = pos + best;
@@ -207,9 +215,7 @@ void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cac
         const uint8_t *in = data + pos;
         const uint32_t bytes = uint32_t(in[0]) | uint32_t(in[1]) << 8 | (remaining > 2 ? uint32_t(in[2]) << 16 : 0);
         if (pos < skip_until) {
-            if (skip_until - pos >= min_match) l.out[l.count++] = {uint16_t(skip_until - pos), skip_distance};
-            hash2_[bytes & 0xFFFF] = uint16_t(pos);
-            if (remaining > 2) hash3_[hash3(bytes)] = uint16_t(pos);
+            take_tail(pos, bytes, remaining);
             continue;
         }
         l.start();

@@ -41,6 +41,10 @@ class match_finder {
     template <bool record, bool whole_reach>
     uint32_t advance(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t h4, uint32_t best,
                      match_list *lists);
+    // advance(), through its cheaper loop while every earlier position is in reach.
+    template <bool record>
+    uint32_t insert(const uint8_t *data, uint32_t size, uint32_t pos, uint32_t h4, uint32_t best,
+                    match_list *lists);
 
     uint32_t max_distance_;
     uint32_t nice_length_;

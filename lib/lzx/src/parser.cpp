@@ -17,22 +17,6 @@ namespace {
 constexpr uint32_t search_depth = 32;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
 
-// The repeat offsets in force at a position, packed R0 | R1 << 16 | R2 << 32.
-// Within a span offsets fit 16 bits; a larger one (from the caller) is
-// unusable and is clamped.
-using repeat_set = uint64_t;
-
-inline uint32_t repeat_at(repeat_set reps, uint32_t k) { return uint32_t(reps >> (16 * k)) & 0xFFFF; }
-
-inline repeat_set repeats_after(repeat_set reps, uint32_t offset_code) {
-    if (offset_code >= num_repeat_offsets) return (reps << 16 | (offset_code - 2)) & 0xFFFFFFFFFFFF;
-    if (offset_code == 0) return reps;
-    // R1 or R2 swaps with R0.
-    const uint32_t shift = 16 * offset_code;
-    const uint64_t r0 = reps & 0xFFFF, rk = (reps >> shift) & 0xFFFF;
-    return (reps & ~(0xFFFFull | 0xFFFFull << shift)) | rk | r0 << shift;
-}
-
 inline uint16_t load16(const uint8_t *p) {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -307,9 +291,7 @@ void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint
     repeat_set *node_repeats = s.repeats.data();
     std::fill(nodes, nodes + count + 1, pack(infinite_cost, 0, 0));
     nodes[0] = pack(0, 0, 0);
-    node_repeats[0] = 0;
-    for (uint32_t k = 0; k < num_repeat_offsets; k++)
-        node_repeats[0] |= repeat_set(std::min(start_repeats[k], 0xFFFFu)) << (16 * k);
+    node_repeats[0] = pack_repeats(start_repeats);
     if (s.wide)
         s.find_ways_wide(begin, end, whole_length);
     else
