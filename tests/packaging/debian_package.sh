@@ -15,8 +15,9 @@ deb=$(ls "$work"/out/kelto_*.deb)
 
 # Libraries go to the multiarch directory, as Debian's policy asks.
 libdir=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+version=$(sed -n 's/^#define LZXCOMP_VERSION_[A-Z]* \([0-9]*\)$/\1/p' "$source/lib/lzx/include/lzxcomp.h" | paste -sd.)
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./||' >"$work/contents"
-for file in usr/bin/kelto usr/share/man/man1/kelto.1.gz usr/include/lzxcomp.h $libdir/liblzxcomp.so.1.0.0 \
+for file in usr/bin/kelto usr/share/man/man1/kelto.1.gz usr/include/lzxcomp.h $libdir/liblzxcomp.so.$version \
             $libdir/liblzxcomp.so.1 $libdir/liblzxcomp.so $libdir/liblzxcomp.a $libdir/pkgconfig/lzxcomp.pc \
             $libdir/cmake/lzxcomp/lzxcomp-config.cmake; do
     grep -qx "$file" "$work/contents" || fail "$file missing from the package"
@@ -65,6 +66,7 @@ grep -q '^NAME' "$work/man.txt" || fail "man -l renders no NAME section"
 # pkg-config file names the multiarch directory.
 export PKG_CONFIG_PATH=$root/$libdir/pkgconfig
 [ "$(pkg-config --variable=libdir lzxcomp)" -ef "$root/$libdir" ] || fail "pkg-config libdir"
-"$cc" -o "$work/client" "$source/tests/packaging/client/lzx_client.c" $(pkg-config --cflags --libs lzxcomp)
+"$cc" -DEXPECTED_VERSION="\"$version\"" -o "$work/client" "$source/tests/packaging/client/lzx_client.c" \
+      $(pkg-config --cflags --libs lzxcomp)
 LD_LIBRARY_PATH=$root/$libdir "$work/client"
 echo "ok: $(basename "$deb")"

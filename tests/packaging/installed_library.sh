@@ -33,7 +33,10 @@ run_client() {
 echo "== pkg-config"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 flags=$(pkg-config --cflags --libs lzxcomp)
-"$cc" -Wall -Wextra -Werror -o "$work/client_pkgconfig" "$here/client/lzx_client.c" $flags
+version=$(pkg-config --modversion lzxcomp)
+[ -f "$libdir/liblzxcomp.so.$version" ] || { echo "pkg-config's version $version is not the library's"; exit 1; }
+"$cc" -Wall -Wextra -Werror -DEXPECTED_VERSION="\"$version\"" -o "$work/client_pkgconfig" "$here/client/lzx_client.c" \
+      $flags
 LD_LIBRARY_PATH=$libdir run_client "$work/client_pkgconfig"
 
 echo "== find_package"

@@ -31,6 +31,27 @@
 
 #include <stdint.h>
 
+/* The library's version: also the shared library's, the pkg-config file's
+ * and the CMake package's, which the build reads from here. */
+#define LZXCOMP_VERSION_MAJOR 1
+#define LZXCOMP_VERSION_MINOR 1
+#define LZXCOMP_VERSION_PATCH 0
+#define LZXCOMP_STRINGIFY_(x) #x
+#define LZXCOMP_STRINGIFY(x) LZXCOMP_STRINGIFY_(x)
+#define LZXCOMP_VERSION                                              \
+    LZXCOMP_STRINGIFY(LZXCOMP_VERSION_MAJOR) "."                     \
+    LZXCOMP_STRINGIFY(LZXCOMP_VERSION_MINOR) "."                     \
+    LZXCOMP_STRINGIFY(LZXCOMP_VERSION_PATCH)
+
+/* What the calls return. lzx_init gives 0 on success and 1 on failure, and
+ * lzx_compress_block and lzx_finish give 0 on success and -1 on failure:
+ * their callers test lzx_init for anything but 0 and the other two for a
+ * negative result, so each keeps the values its callers have always tested
+ * (zlib's calls likewise each keep their own codes). lzx_reset returns
+ * nothing and cannot fail. A failure is never partial: after a failed
+ * lzx_compress_block that took bytes it could not keep, every further call
+ * fails too, and lzx_finish still releases the handle. */
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -57,7 +57,10 @@ int main(void) {
     lzx_data *handle = NULL;
     check(lzx_init(&handle, 15, get_bytes, NULL, at_eof, put_bytes, NULL, mark_frame, NULL) == 0, "lzx_init");
     if (!handle) return 1;
-    while (!at_eof(NULL)) check(lzx_compress_block(handle, frame, 1) >= 0, "lzx_compress_block");
+    while (!at_eof(NULL)) {
+        lzx_reset(handle); /* a decoder reset before every frame, as a 32 KiB window's ControlData says */
+        check(lzx_compress_block(handle, frame, 1) >= 0, "lzx_compress_block");
+    }
     lzx_results results;
     check(lzx_finish(handle, &results) >= 0, "lzx_finish");
 
@@ -73,6 +76,8 @@ int main(void) {
     }
     check(lzx_init(&handle, 14, get_bytes, NULL, at_eof, put_bytes, NULL, mark_frame, NULL) != 0,
           "a window below 2^15 is refused");
+
+    check(strcmp(LZXCOMP_VERSION, EXPECTED_VERSION) == 0, "the header's version is the package's");
 
     printf("%s: %llu bytes -> %llu bytes, %d reset points\n", failures ? "FAILED" : "ok",
            (unsigned long long)results.uncompressed_length, (unsigned long long)results.compressed_length,
