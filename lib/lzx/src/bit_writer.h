@@ -1,6 +1,7 @@
 // Writes the LZX bit order: 16-bit little-endian words, each filled from its
 // most significant bit down; multi-bit fields go most significant bit first.
 #pragma once
+#include <cassert>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,7 @@ class bit_writer {
 
     // Appends the low `bits` bits of value (at most 32; value has no higher bits).
     void put(uint32_t value, uint32_t bits) {
+        assert(bits <= 32 && (bits == 32 || value >> bits == 0));
         acc_ = (acc_ << bits) | value;
         pending_ += bits;
         while (pending_ >= 16) {
@@ -28,7 +30,10 @@ class bit_writer {
     }
 
     // Raw bytes; only valid on a word boundary.
-    void put_bytes(const uint8_t *data, uint32_t size) { out_.insert(out_.end(), data, data + size); }
+    void put_bytes(const uint8_t *data, uint32_t size) {
+        assert(pending_ == 0);
+        out_.insert(out_.end(), data, data + size);
+    }
 
     // Bits written so far, relative to the start of the buffer.
     uint64_t bit_count() const { return uint64_t(out_.size()) * 8 + pending_; }

@@ -1,5 +1,6 @@
 #include "block_encoder.h"
 
+#include <cassert>
 #include <cstring>
 #include <memory>
 
@@ -48,6 +49,7 @@ void block_encoder::write_tokens(const block_codes &codes, bool aligned, const i
     for (size_t i = 0; i < count; i++) {
         write_token(codes, aligned, items[i], out);
         position_ += items[i].length;
+        assert(position_ <= frame_end);  // no match runs past a frame's end
         if (position_ >= frame_end) {
             end_frame_if_due(out);
             frame_end = (position_ / frame_size + 1) * frame_size;

@@ -1,6 +1,7 @@
 #include "match_finder.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "lzx_format.h"
@@ -121,6 +122,7 @@ inline uint32_t match_finder::insert(const uint8_t *data, uint32_t size, uint32_
 }
 
 void match_finder::find_all(const uint8_t *data, uint32_t size, match_cache &cache) {
+    assert(size <= max_span_size);
     clear(hash2_);
     clear(hash3_);
     clear(hash4_);

@@ -1,6 +1,7 @@
 #include "parser.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "match_finder.h"
@@ -33,6 +34,7 @@ constexpr uint32_t span_slots = 32;
 
 struct parser::state {
     uint32_t max_distance;
+    uint32_t size = 0;  // of the span loaded
     // The span, after as many zero bytes as the largest repeat offset.
     std::vector<uint8_t> buffer;
     const uint8_t *span() const { return buffer.data() + before_span; }
@@ -162,6 +164,8 @@ parser::parser(uint32_t window_bits, bool wide_relax)
 parser::~parser() = default;
 
 void parser::load_span(const uint8_t *data, uint32_t size) {
+    assert(size <= max_span_size);
+    state_->size = size;
     if (size > 0) std::memcpy(state_->buffer.data() + before_span, data, size);  // data may be null then
     state_->finder.find_all(state_->span(), size, state_->cache);
 }
@@ -284,6 +288,7 @@ void parser::state::find_ways_wide(uint32_t begin, uint32_t end, uint32_t whole_
 void parser::parse(const costs &prices, uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
                    std::vector<item> &items, uint32_t end_repeats[3], uint32_t whole_length) {
     state &s = *state_;
+    assert(begin <= end && end <= s.size);
     s.prepare_prices(prices);
     const uint8_t *data = s.span();
     const uint32_t count = end - begin;

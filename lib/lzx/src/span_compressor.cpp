@@ -1,6 +1,7 @@
 #include "span_compressor.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace lzx {
 
@@ -138,6 +139,7 @@ void span_compressor::write_block(const uint8_t *data, size_t first, size_t coun
 
 void span_compressor::compress(const uint8_t *data, uint32_t size, const stream_state *resume, bool split_blocks,
                                std::vector<uint8_t> &out) {
+    assert(size > 0 && size % frame_size == 0 && size <= max_span_size);
     bit_writer bits(out);
     if (resume) {
         encoder_.resume(*resume);

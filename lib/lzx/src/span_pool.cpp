@@ -1,6 +1,7 @@
 #include "span_pool.h"
 
 #include <algorithm>
+#include <cassert>
 #include <exception>
 #include <new>
 
@@ -48,9 +49,13 @@ bool span_pool::add_slots(size_t count) {
     }
 }
 
-uint8_t *span_pool::next_input() { return free_.back()->input.get(); }
+uint8_t *span_pool::next_input() {
+    assert(!full());
+    return free_.back()->input.get();
+}
 
 void span_pool::submit(uint32_t size, bool starts_stream, bool split_blocks) {
+    assert(!full() && size > 0 && size % frame_size == 0 && size <= max_span_size);
     slot *filled = free_.back();
     free_.pop_back();
     std::unique_lock<std::mutex> lock(mutex_);
@@ -159,6 +164,7 @@ span_pool::outcome span_pool::oldest(bool wait, compressed_span *&compressed) {
                 span_done_.wait(lock);
                 continue;
             }
+            assert(s.starts_stream || s.resume_ready);
             if (!own_compressor_) own_compressor_ = std::make_unique<span_compressor>(window_bits_);
             claimed_ = std::max(claimed_, delivered_ + 1);
             compress(lock, s, *own_compressor_);
