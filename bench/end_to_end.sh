@@ -3,13 +3,15 @@
 #   - kelto with one thread (LZXCOMP_THREADS=1) and with the default thread
 #     count: wall time, CPU time (user + sys), peak RSS, output size; the two
 #     outputs must be byte for byte the same;
-#   - wimlib's LZX at levels 50 and 100 on the same 32 KiB frames in
-#     catalogue order, one thread (bench/end_to_end_wimlib): CPU time, size;
+#   - wimlib's LZX at levels 20, 50 and 100 on the same 64 KiB reset units
+#     in catalogue order, every unit alone, one thread
+#     (bench/end_to_end_wimlib): CPU time, size;
 #   - tar -c DIR | gzip -9 (tar -h: links followed, as kelto follows them):
 #     wall, CPU, size.
 # Then the ratios the targets name: kelto's wall with threads at most 0.55 of
 # its one-thread wall, below wimlib level 50's CPU time, and a peak RSS under
-# 64 MiB.
+# 64 MiB; kelto's Content no larger than level 100's output, at a one-thread
+# CPU time at most 1/1.4 of level 100's.
 #
 # Trees measured: /usr/share/doc/python3-doc/html (HTML, 67 MB, 1,065 files)
 # and, as a tree of another kind, C and C++ headers: the first 100 MiB of
@@ -64,6 +66,14 @@ ln -s "$input" "$work/tree"
 # One line per measurement in $work/rows: name wall cpu rss bytes.
 row() { echo "$*" >> "$work/rows"; }
 
+# The Content's length in an ITS file: the compressed length in the
+# ResetTable header, 134 + 24 bytes into section 0 (whose offset is at 88).
+content_bytes() {
+    local section0
+    section0=$(od -An -t u8 -j 88 -N 8 "$1")
+    od -An -t u8 -j $((section0 + 134 + 24)) -N 8 "$1" | tr -d ' '
+}
+
 # Runs "$@" under GNU time, its output to log.txt; prints "wall cpu rss".
 timed() {
     /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > "$work/log.txt" || return
@@ -96,12 +106,13 @@ run_kelto kelto-1-thread LZXCOMP_THREADS=1
 run_kelto "kelto-$threads-threads"
 identical=yes
 cmp -s "$work/kelto-1-thread.its" "$work/kelto-$threads-threads.its" || identical=NO
+row kelto-Content - - - "$(content_bytes "$work/kelto-1-thread.its")"
 
 # wimlib's CPU time suffers from a busy machine too: the least of $runs.
 levels=()
-for ((i = 0; i < runs; i++)); do levels+=(50 100); done
+for ((i = 0; i < runs; i++)); do levels+=(20 50 100); done
 "$wimlib" "$input" "${levels[@]}" > "$work/wimlib.txt"
-read -r _ files input_bytes frames < <(head -1 "$work/wimlib.txt")
+read -r _ files input_bytes units < <(head -1 "$work/wimlib.txt")
 tail -n +2 "$work/wimlib.txt" | sort -k1,1n -k3,3g | awk '$1 != last { print; last = $1 }' |
     while read -r level bytes seconds; do row "wimlib-LZX-$level" - "$seconds" - "$bytes"; done
 
@@ -109,7 +120,7 @@ line=$(timed bash -c 'tar -C "$1" -h -cf - . | gzip -9 > "$2"' _ "$input" "$work
 row "tar-h|gzip-9" "$line" "$(stat -c %s "$work/tree.tar.gz")"
 
 echo "kelto end to end: $1 ($input)${CAP_MB:+, its first $CAP_MB MiB}"
-echo "$files files, $input_bytes bytes, $frames frames of 32 KiB; $threads CPUs; fastest of $runs run(s) per kelto and wimlib row; $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "$files files, $input_bytes bytes, $units reset units of 64 KiB; $threads CPUs; fastest of $runs run(s) per kelto and wimlib row; $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg)"
 library=$(dirname "$0")/../lib/lzx
 echo "library at commit $(git -C "$library" log -1 --format=%h -- . 2>/dev/null || echo unknown)$(git -C "$library" diff --quiet HEAD -- . 2>/dev/null || echo ', with changes not committed')"
@@ -120,7 +131,7 @@ END {
     printf "%-20s %9s %9s %14s %14s %8s\n", "", "wall s", "CPU s", "peak RSS KiB", "output bytes", "out/in"
     for (i = 1; i <= NR; i++) {
         n = name[i]
-        printf "%-20s %9s %9.2f %14s %14d %8.4f\n", n, wall[n], cpu[n], rss[n], bytes[n], bytes[n] / input_bytes
+        printf "%-20s %9s %9s %14s %14d %8.4f\n", n, wall[n], cpu[n], rss[n], bytes[n], bytes[n] / input_bytes
     }
     one = "kelto-1-thread"; many = "kelto-" threads "-threads"
     peak = rss[one] > rss[many] ? rss[one] : rss[many]
@@ -128,15 +139,19 @@ END {
     target(sprintf("kelto wall, %d threads / 1 thread", threads), wall[many], wall[one], "<=", 0.55)
     target("kelto wall / wimlib LZX-50 CPU", wall[many], cpu["wimlib-LZX-50"], "<", 1)
     target("kelto peak RSS / 64 MiB", peak, 65536, "<", 1)
+    target("kelto Content / wimlib LZX-100 size", bytes["kelto-Content"], bytes["wimlib-LZX-100"], "<=", 1)
+    target("wimlib LZX-100 CPU / kelto CPU, 1 thread", cpu["wimlib-LZX-100"], cpu[one], ">=", 1.4)
+    target("wimlib LZX-50 CPU / kelto CPU, 1 thread", cpu["wimlib-LZX-50"], cpu[one])
     target("kelto size / wimlib LZX-100 size", bytes[one], bytes["wimlib-LZX-100"])
     target("kelto size / tar | gzip -9 size", bytes[one], bytes["tar-h|gzip-9"])
 }
 # Prints a / b, and whether it meets "op limit" when a target is given.
-function target(label, a, b, op, limit,    r) {
-    if (b <= 0) { printf "%-36s    n/a (too short to time)\n", label ":"; return }
+function target(label, a, b, op, limit,    r, met) {
+    if (b <= 0) { printf "%-42s    n/a (too short to time)\n", label ":"; return }
     r = a / b
-    printf "%-36s %7.4f", label ":", r
-    if (op != "") printf "  (target %s %g: %s)", op, limit, (op == "<" ? r < limit : r <= limit) ? "met" : "MISSED"
+    printf "%-42s %7.4f", label ":", r
+    met = op == "<" ? r < limit : op == ">=" ? r >= limit : r <= limit
+    if (op != "") printf "  (target %s %g: %s)", op, limit, met ? "met" : "MISSED"
     printf "\n"
 }' "$work/rows"
 [ "$identical" = yes ]

@@ -1,6 +1,7 @@
 // Compresses the stream the tool would build from a directory with our LZX
-// compressor, wimlib's LZX compressor and raw deflate, frame by frame, and
-// prints sizes and CPU throughput with our figures as ratios to theirs.
+// compressor, wimlib's LZX compressor and raw deflate, reset unit by reset
+// unit (64 KiB), and prints sizes and CPU throughput with our figures as
+// ratios to theirs.
 //
 //   lzx_compare [--frames N] [--ours-only] DIR
 //
@@ -18,10 +19,12 @@
 
 #include "frame_stream.h"
 #include "lzxcomp.h"
-#include "wimlib_frames.h"
+#include "wimlib_units.h"
 
 namespace {
-constexpr int window_bits = 15;
+// The tool's window: one block, and one reset, per unit.
+constexpr int window_bits = 16;
+static_assert(size_t(1) << window_bits == unit_size);
 
 struct result {
     std::string name;
@@ -90,25 +93,25 @@ result run_ours(const std::vector<uint8_t> &stream) {
     return {"ours", results.compressed_length, seconds};
 }
 
-// --- wimlib's LZX, one call per frame -----------------------------------
+// --- wimlib's LZX, one call per unit ------------------------------------
 result run_wimlib(const std::vector<uint8_t> &stream, unsigned level) {
     double seconds = 0;
-    uint64_t bytes = wimlib_compress_frames(stream, level, seconds);
+    uint64_t bytes = wimlib_compress_units(stream, level, seconds);
     return {"wimlib LZX level " + std::to_string(level), bytes, seconds};
 }
 
-// --- zlib level 9 raw deflate, one stream per frame ----------------------
+// --- zlib level 9 raw deflate, one stream per unit -----------------------
 result run_deflate(const std::vector<uint8_t> &stream) {
     z_stream z{};
     if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         fprintf(stderr, "deflateInit2 failed\n");
         exit(1);
     }
-    std::vector<uint8_t> out(deflateBound(&z, frame_size));
+    std::vector<uint8_t> out(deflateBound(&z, unit_size));
     uint64_t total = 0;
     double start = cpu_seconds();
-    for (size_t at = 0; at < stream.size(); at += frame_size) {
-        size_t length = std::min(frame_size, stream.size() - at);
+    for (size_t at = 0; at < stream.size(); at += unit_size) {
+        size_t length = std::min(unit_size, stream.size() - at);
         deflateReset(&z);
         z.next_in = const_cast<uint8_t *>(stream.data() + at);
         z.avail_in = static_cast<uInt>(length);
@@ -154,8 +157,9 @@ int main(int argc, char **argv) {
     size_t file_count = 0;
     std::vector<uint8_t> stream = build_stream(argv[arg], limit, file_count);
     long rss_loaded = peak_rss_kib();
-    printf("input: %s, %zu files, %zu bytes, %zu frames of %zu bytes\n", argv[arg], file_count, stream.size(),
-           (stream.size() + frame_size - 1) / frame_size, frame_size);
+    printf("input: %s, %zu files, %zu bytes, %zu frames of %zu bytes, %zu units of %zu bytes\n", argv[arg],
+           file_count, stream.size(), (stream.size() + frame_size - 1) / frame_size, frame_size,
+           (stream.size() + unit_size - 1) / unit_size, unit_size);
     if (stream.empty()) return 0;
 
     std::vector<result> results;

@@ -104,7 +104,10 @@ void write_control_data(void) {
     put_le32(out, 2);
     put_le32(out, settings.reset_interval);
     put_le32(out, settings.window_size_code);
-    put_le32(out, 0);
+    // Windows per reset: chmlib resets every 2 x reset interval x this /
+    // window size frames and divides by it; window size / 2 gives the reset
+    // interval that the other readers take, and 0 only for a 32 KiB window.
+    put_le32(out, settings.window_size_code / 2);
     put_le32(out, 0);
 }
 

@@ -6,9 +6,9 @@
 #include "run/run_state.h"
 
 const its_settings default_settings = {
-    .reset_interval = 1,
-    .window_size_code = 1,
-    .window_bits = 15,
+    .reset_interval = 2,
+    .window_size_code = 2,
+    .window_bits = 16,
     .itsf_version = 3,
     .itsp_version = 1,
     .reset_table_version = 2,
@@ -57,5 +57,14 @@ int derive_settings(void) {
         return -1;
     }
     settings.window_bits = static_cast<uint32_t>(bits);
+
+    // The block loop resets the stream before every block of 2^window_bits
+    // bytes, that is every window_size_code frames; readers reset where
+    // ControlData says, and decode wrong bytes anywhere else.
+    if (settings.reset_interval != settings.window_size_code) {
+        printf("ERROR: Invalid reset interval: 0x%x (must equal the window size code, 0x%x)\n",
+               settings.reset_interval, settings.window_size_code);
+        return -1;
+    }
     return 0;
 }

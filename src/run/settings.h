@@ -31,6 +31,7 @@ extern const its_settings default_settings;
 // The one settings record of the process.
 extern its_settings settings;
 
-// Derives window_bits, quickref_spacing and the lowered built-in offsets.
+// Derives window_bits, quickref_spacing and the lowered built-in offsets,
+// and checks that the reset interval is the one the stream has.
 // Returns 0, or -1 after printing why the settings are unusable.
 int derive_settings(void);

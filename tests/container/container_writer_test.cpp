@@ -90,9 +90,9 @@ TEST_F(ContainerTest, OneLeafLayoutFieldByField) {
     EXPECT_EQ(le32(f, 4406), 6u);
     EXPECT_EQ(f.substr(4410, 4), "LZXC");
     EXPECT_EQ(le32(f, 4414), 2u);
-    EXPECT_EQ(le32(f, 4418), 1u);
-    EXPECT_EQ(le32(f, 4422), 1u);
-    EXPECT_EQ(le32(f, 4426), 0u);
+    EXPECT_EQ(le32(f, 4418), 2u);  // reset interval
+    EXPECT_EQ(le32(f, 4422), 2u);  // window size
+    EXPECT_EQ(le32(f, 4426), 1u);  // windows per reset
     EXPECT_EQ(le32(f, 4430), 0u);
     const size_t rt = 4434;
     EXPECT_EQ(le32(f, rt), 2u);
@@ -183,6 +183,22 @@ TEST_F(ContainerTest, WithoutTransformListSectionZeroIsShorter) {
     EXPECT_EQ(chunk.names[13], "::DataSpace/Storage/MSCompressed/SpanInfo");
     EXPECT_EQ(chunk.offset[13], 60u);
     EXPECT_EQ(chunk.offset[15], 96u);
+}
+
+// Windows per reset is half the window size, rounded down.
+TEST_F(ContainerTest, ControlDataFollowsTheWindowCode) {
+    for (uint32_t code : {1u, 2u, 0x40u}) {
+        SCOPED_TRACE(code);
+        TearDown();
+        SetUp();
+        settings.window_size_code = settings.reset_interval = code;
+        catalogue_files(1);
+        compressed("", {});
+        std::string f = write();
+        EXPECT_EQ(le32(f, 4418), code);
+        EXPECT_EQ(le32(f, 4422), code);
+        EXPECT_EQ(le32(f, 4426), code / 2);
+    }
 }
 
 TEST_F(ContainerTest, AsciiTransformList) {

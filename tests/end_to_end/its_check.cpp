@@ -1,5 +1,6 @@
 #include "its_check.h"
 
+#include <chm_lib.h>
 #include <mspack.h>
 
 #include <algorithm>
@@ -45,6 +46,22 @@ struct mismatches {
         EXPECT_EQ(total, 0u) << reader << " disagrees on " << total << " entries, first:\n" << text.str();
     }
 };
+
+std::vector<const expected_entry *> in_order(const std::vector<expected_entry> &entries, file_order order) {
+    std::vector<const expected_entry *> ordered;
+    for (const expected_entry &entry : entries) ordered.push_back(&entry);
+    if (order == file_order::last_to_first) std::reverse(ordered.begin(), ordered.end());
+    return ordered;
+}
+
+// What is wrong with the place a reader found for the entry, or "".
+std::string wrong_place(const expected_entry &entry, uint64_t section, uint64_t offset, uint64_t length) {
+    if (section == entry.section && offset == entry.offset && length == entry.length) return "";
+    std::ostringstream text;
+    text << entry.name << ": section " << section << " offset " << offset << " length " << length << ", expected "
+         << entry.section << " " << entry.offset << " " << entry.length;
+    return text.str();
+}
 }  // namespace
 
 std::vector<expected_entry> expected_entries(const std::string &root) {
@@ -88,7 +105,7 @@ std::string pack(const std::string &dir) {
     return its;
 }
 
-void check_with_libmspack(const std::string &its, const std::vector<expected_entry> &entries) {
+void check_with_libmspack(const std::string &its, const std::vector<expected_entry> &entries, file_order order) {
     mschm_decompressor *reader = mspack_create_chm_decompressor(nullptr);
     ASSERT_NE(reader, nullptr);
     mschmd_header *header = reader->fast_open(reader, its.c_str());
@@ -96,19 +113,18 @@ void check_with_libmspack(const std::string &its, const std::vector<expected_ent
 
     std::string extracted = its + ".extracted";
     mismatches wrong;
-    for (const expected_entry &entry : entries) {
+    for (const expected_entry *e : in_order(entries, order)) {
+        const expected_entry &entry = *e;
         mschmd_file file{};
         if (reader->fast_find(reader, header, entry.name.c_str(), &file, sizeof file) != MSPACK_ERR_OK ||
             !file.section) {
             wrong.add(entry.name + ": not found");
             continue;
         }
-        if (file.section->id != entry.section || static_cast<uint64_t>(file.offset) != entry.offset ||
-            static_cast<uint64_t>(file.length) != entry.length) {
-            std::ostringstream text;
-            text << entry.name << ": section " << file.section->id << " offset " << file.offset << " length "
-                 << file.length << ", expected " << entry.section << " " << entry.offset << " " << entry.length;
-            wrong.add(text.str());
+        std::string place = wrong_place(entry, file.section->id, static_cast<uint64_t>(file.offset),
+                                        static_cast<uint64_t>(file.length));
+        if (!place.empty()) {
+            wrong.add(place);
             continue;
         }
         if (entry.is_dir) continue;
@@ -136,15 +152,59 @@ void check_with_libmspack(const std::string &its, const std::vector<expected_ent
     unknown.report("libmspack open");
 }
 
-void check_with_7zip(const std::string &its, const std::vector<expected_entry> &entries, const std::string &scratch) {
+void check_with_chmlib(const std::string &its, const std::vector<expected_entry> &entries, file_order order) {
+    chmFile *reader = chm_open(its.c_str());
+    ASSERT_NE(reader, nullptr) << "chm_open failed";
+    mismatches wrong;
+    for (const expected_entry *e : in_order(entries, order)) {
+        const expected_entry &entry = *e;
+        chmUnitInfo unit{};
+        if (chm_resolve_object(reader, entry.name.c_str(), &unit) != CHM_RESOLVE_SUCCESS) {
+            wrong.add(entry.name + ": not found");
+            continue;
+        }
+        std::string place = wrong_place(entry, static_cast<uint64_t>(unit.space), unit.start, unit.length);
+        if (!place.empty()) {
+            wrong.add(place);
+            continue;
+        }
+        if (entry.is_dir || entry.length == 0) continue;
+        std::string bytes(entry.length, '\0');
+        uint64_t got = 0;
+        while (got < entry.length) {
+            LONGINT64 n = chm_retrieve_object(reader, &unit, reinterpret_cast<unsigned char *>(&bytes[got]), got,
+                                              static_cast<LONGINT64>(entry.length - got));
+            if (n <= 0) break;
+            got += static_cast<uint64_t>(n);
+        }
+        if (got != entry.length) wrong.add(entry.name + ": retrieved " + std::to_string(got) + " bytes");
+        else if (bytes != read_file(entry.path)) wrong.add(entry.name + ": extracted bytes differ");
+    }
+    chm_close(reader);
+    wrong.report("chmlib chm_resolve_object/chm_retrieve_object");
+}
+
+void check_with_7zip(const std::string &its, const std::vector<expected_entry> &entries, const std::string &scratch,
+                     file_order order) {
     // 7-Zip converts names through the locale.
     setenv("LC_ALL", "C.UTF-8", 1);
     std::string out = scratch + "/7z-out";
-    process_result result = run_process({SEVENZIP_EXECUTABLE, "x", "-y", "-bd", "-o" + out, its});
-    ASSERT_EQ(result.status, 0) << result.output.substr(0, 4000);
+    std::vector<std::string> command = {SEVENZIP_EXECUTABLE, "x", "-y", "-bd", "-spd", "-o" + out, its};
+    if (order == file_order::catalogue) {
+        process_result result = run_process(command);
+        ASSERT_EQ(result.status, 0) << result.output.substr(0, 4000);
+    }
     mismatches wrong;
-    for (const expected_entry &entry : entries) {
+    for (const expected_entry *e : in_order(entries, order)) {
+        const expected_entry &entry = *e;
         if (entry.is_dir || entry.length == 0) continue;
+        if (order == file_order::last_to_first) {
+            remove_tree(out);
+            command.push_back(entry.name.substr(1));
+            process_result result = run_process(command);
+            command.pop_back();
+            if (result.status != 0) wrong.add(entry.name + ": " + result.output.substr(0, 400));
+        }
         std::string copy = out + entry.name;
         if (!path_exists(copy)) wrong.add(entry.name + ": not extracted");
         else if (read_file(copy) != read_file(entry.path)) wrong.add(entry.name + ": extracted bytes differ");
@@ -153,12 +213,18 @@ void check_with_7zip(const std::string &its, const std::vector<expected_entry> &
     wrong.report("7zz x");
 }
 
-void pack_and_check(const std::string &dir, const std::string &scratch) {
+void check_with_every_reader(const std::string &its, const std::vector<expected_entry> &entries,
+                             const std::string &scratch, file_order order) {
+    check_with_libmspack(its, entries, order);
+    check_with_chmlib(its, entries, order);
+    check_with_7zip(its, entries, scratch, order);
+}
+
+void pack_and_check(const std::string &dir, const std::string &scratch, file_order order) {
     std::vector<expected_entry> entries = expected_entries(dir);
     std::string its = pack(dir);
     if (!path_exists(its)) return;
-    check_with_libmspack(its, entries);
-    check_with_7zip(its, entries, scratch);
+    check_with_every_reader(its, entries, scratch, order);
 }
 
 std::string sample_bytes(size_t length, uint32_t seed) {

@@ -1,4 +1,5 @@
-// Whole runs of the tool on small trees, read back by libmspack and 7-Zip.
+// Whole runs of the tool on small trees, read back by libmspack, chmlib and
+// 7-Zip.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -34,8 +35,7 @@ TEST_F(round_trip_test, EmptyDirectory) {
     process_result result = run_kelto({input()});
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("WARNING: The input directory was empty (no files added)\n"), std::string::npos);
-    check_with_libmspack(input() + ".its", expected_entries(input()));
-    check_with_7zip(input() + ".its", expected_entries(input()), work.path());
+    check_with_every_reader(input() + ".its", expected_entries(input()), work.path());
 }
 
 TEST_F(round_trip_test, OnlyEmptyFilesAndDirectories) {
@@ -48,11 +48,12 @@ TEST_F(round_trip_test, OnlyEmptyFilesAndDirectories) {
 
 TEST_F(round_trip_test, FilesOnFrameBoundaries) {
     // Each file ends just before, on or just after a frame boundary, so that
-    // the stream's frame ends fall inside files and between them.
+    // the stream's frame ends fall inside files and between them. Read last
+    // to first, every file is decoded from the reset point before it.
     const size_t sizes[] = {frame - 1, 1, frame, frame + 1, frame - 1, 2 * frame, 3 * frame + 1, 1};
     for (size_t i = 0; i < std::size(sizes); i++)
         write_file(input() + "/f" + std::to_string(i), sample_bytes(sizes[i], static_cast<uint32_t>(i)));
-    pack_and_check(input(), work.path());
+    pack_and_check(input(), work.path(), file_order::last_to_first);
 }
 
 TEST_F(round_trip_test, StreamOfWholeFrames) {
@@ -121,8 +122,7 @@ TEST_F(round_trip_test, NestingUpToTheNameLimit) {
     ASSERT_EQ(result.status, 0) << result.output.substr(0, 4000);
     EXPECT_NE(result.output.find("WARNING: The ITSF format does not support files"), std::string::npos);
     EXPECT_NE(result.output.find("WARNING: The ITSF format does not support dirs"), std::string::npos);
-    check_with_libmspack(input() + ".its", entries);
-    check_with_7zip(input() + ".its", entries, work.path());
+    check_with_every_reader(input() + ".its", entries, work.path());
 }
 
 // The checker itself must notice a container that disagrees with the input.
@@ -134,18 +134,19 @@ TEST_F(round_trip_test, CheckerNoticesWrongBytesAndPlaces) {
     write_file(input() + "/b.htm", sample_bytes(5000, 3));  // same length, other bytes
     entries[1].offset += 1;                                  // "/a.htm" claimed one byte later
 
-    for (int reader = 0; reader < 2; reader++) {
+    for (int reader = 0; reader < 3; reader++) {
         ::testing::TestPartResultArray failures;
         {
             ::testing::ScopedFakeTestPartResultReporter intercept(
                 ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
             if (reader == 0) check_with_libmspack(its, entries);
+            else if (reader == 1) check_with_chmlib(its, entries);
             else check_with_7zip(its, entries, work.path());
         }
         ASSERT_EQ(failures.size(), 1) << "reader " << reader;
         std::string message = failures.GetTestPartResult(0).message();
         EXPECT_NE(message.find("/b.htm: extracted bytes differ"), std::string::npos) << message;
-        if (reader == 0) {
+        if (reader < 2) {
             EXPECT_NE(message.find("/a.htm: section 1 offset 0"), std::string::npos) << message;
         }
     }
@@ -159,7 +160,7 @@ TEST_F(round_trip_test, FifoInTheTreeDoesNotStallTheRun) {
     process_result result = run_process({KELTO_BINARY, input()}, "", 60);
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_EQ(result.output.find("Reading pipe"), std::string::npos) << result.output;
-    check_with_libmspack(input() + ".its", entries);
+    check_with_every_reader(input() + ".its", entries, work.path());
 }
 
 TEST_F(round_trip_test, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
@@ -171,8 +172,7 @@ TEST_F(round_trip_test, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
     process_result result = run_process({"/bin/sh", "-c", "exec \"$0\" \"$1\" >&-", KELTO_BINARY, input()});
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_EQ(read_file(input() + ".its").find("Reading page-"), std::string::npos);
-    check_with_libmspack(input() + ".its", entries);
-    check_with_7zip(input() + ".its", entries, work.path());
+    check_with_every_reader(input() + ".its", entries, work.path());
 }
 
 TEST_F(round_trip_test, AnEarlierOutputInTheTreeIsLeftOut) {
@@ -187,7 +187,7 @@ TEST_F(round_trip_test, AnEarlierOutputInTheTreeIsLeftOut) {
     EXPECT_NE(again.output.find("WARNING: The input holds the output file as link-to-output (ignoring)\n"),
               std::string::npos)
         << again.output;
-    check_with_libmspack(input() + ".its", entries);
+    check_with_every_reader(input() + ".its", entries, work.path());
 
     // Written inside the tree itself.
     ASSERT_EQ(unlink((input() + "/link-to-output").c_str()), 0);
@@ -197,6 +197,5 @@ TEST_F(round_trip_test, AnEarlierOutputInTheTreeIsLeftOut) {
         ASSERT_EQ(result.status, 0) << result.output;
         EXPECT_EQ(result.output.find("Reading .its"), std::string::npos) << result.output;
     }
-    check_with_libmspack(input() + "/.its", entries);
-    check_with_7zip(input() + "/.its", entries, work.path());
+    check_with_every_reader(input() + "/.its", entries, work.path());
 }

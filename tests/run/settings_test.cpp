@@ -23,7 +23,8 @@ class SettingsTest : public ::testing::Test {
 
 TEST_F(SettingsTest, DefaultsDeriveWindowAndSpacing) {
     ASSERT_EQ(derive_settings(), 0);
-    EXPECT_EQ(settings.window_bits, 15u);
+    EXPECT_EQ(settings.window_bits, 16u);
+    EXPECT_EQ(settings.reset_interval, 2u);
     EXPECT_EQ(run.quickref_spacing, 5);
     EXPECT_EQ(span_info_entry.offset, 98u);
     EXPECT_EQ(control_data_entry.offset, 106u);
@@ -36,6 +37,7 @@ TEST_F(SettingsTest, EveryValidWindowCodeGivesItsBits) {
     for (uint32_t i = 0; i < 7; i++) {
         reset_run_for_test();
         settings.window_size_code = codes[i];
+        settings.reset_interval = codes[i];
         settings.window_bits = 0;
         int result;
         EXPECT_EQ(derive_captured(&result), "");
@@ -44,20 +46,26 @@ TEST_F(SettingsTest, EveryValidWindowCodeGivesItsBits) {
     }
 }
 
-TEST_F(SettingsTest, InvalidWindowCodesAreRefusedWithTheCodeInHex) {
+TEST_F(SettingsTest, InvalidWindowSettingsAreRefusedWithTheValuesInHex) {
+    const std::string codes = " (must be one of 1, 2, 4, 8, 0x10, 0x20 or 0x40)\n";
     struct {
-        uint32_t code;
-        const char *shown;
-    } cases[] = {{0x0, "0x0"}, {0x3, "0x3"}, {0x80, "0x80"}, {0xffffffff, "0xffffffff"}, {0x41, "0x41"}};
+        uint32_t code, interval;
+        std::string output;
+    } cases[] = {{0x0, 2, "ERROR: Invalid window size code: 0x0" + codes},
+                 {0x3, 2, "ERROR: Invalid window size code: 0x3" + codes},
+                 {0x80, 0x80, "ERROR: Invalid window size code: 0x80" + codes},
+                 {0xffffffff, 2, "ERROR: Invalid window size code: 0xffffffff" + codes},
+                 {0x41, 2, "ERROR: Invalid window size code: 0x41" + codes},
+                 // The stream resets every window_size_code frames, whatever ControlData says.
+                 {0x2, 0x1, "ERROR: Invalid reset interval: 0x1 (must equal the window size code, 0x2)\n"}};
     for (const auto &c : cases) {
         reset_run_for_test();
         settings.window_size_code = c.code;
+        settings.reset_interval = c.interval;
         int result;
-        std::string output = derive_captured(&result);
+        EXPECT_EQ(derive_captured(&result), c.output);
         EXPECT_EQ(result, -1);
-        EXPECT_EQ(output, std::string("ERROR: Invalid window size code: ") + c.shown +
-                              " (must be one of 1, 2, 4, 8, 0x10, 0x20 or 0x40)\n");
-        EXPECT_EQ(settings.window_bits, 15u);
+        EXPECT_EQ(settings.window_bits, 16u);
     }
 }
 

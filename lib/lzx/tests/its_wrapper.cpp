@@ -1,11 +1,15 @@
 #include "its_wrapper.h"
 
+#include <chm_lib.h>
 #include <mspack.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "lzxcomp.h"
 
@@ -268,8 +272,9 @@ std::vector<uint8_t> wrap_in_its(const compressed_stream &stream) {
     put32(b, section0 + 106, 6);
     put_text(b, section0 + 110, "LZXC");
     put32(b, section0 + 114, 2);
-    // Reset interval and window size in frames, windows per reset: what
-    // compiled help files carry for the window.
+    // What a real container says: a reset before every window (the caller
+    // resets before every block of 2^window_bits bytes), and windows per
+    // reset set so that chmlib finds the same reset interval.
     const uint32_t window_frames = 1u << (stream.window_bits - 15);
     put32(b, section0 + 118, window_frames);
     put32(b, section0 + 122, window_frames);
@@ -324,6 +329,43 @@ bool decode_with_mspack(const std::vector<uint8_t> &its, std::vector<uint8_t> &o
         chm->close(chm, header);
     }
     mspack_destroy_chm_decompressor(chm);
+    return ok;
+}
+
+bool decode_with_chmlib(const std::vector<uint8_t> &its, std::vector<uint8_t> &out, std::string &error) {
+    // chm_open takes a path only.
+    std::string path = (std::filesystem::temp_directory_path() / "lzxchm.XXXXXX").string();
+    int fd = mkstemp(path.data());
+    if (fd < 0) {
+        error = "no temporary file";
+        return false;
+    }
+    close(fd);
+    {
+        std::ofstream f(path, std::ios::binary);
+        f.write(reinterpret_cast<const char *>(its.data()), std::streamsize(its.size()));
+    }
+    out.clear();
+    bool ok = false;
+    chmFile *chm = chm_open(path.c_str());
+    chmUnitInfo unit{};
+    if (!chm) {
+        error = "chm_open failed";
+    } else if (chm_resolve_object(chm, "/data", &unit) != CHM_RESOLVE_SUCCESS) {
+        error = "/data not found";
+    } else {
+        out.resize(unit.length);
+        LONGUINT64 got = 0;
+        while (got < unit.length) {
+            LONGINT64 n = chm_retrieve_object(chm, &unit, out.data() + got, got, LONGINT64(unit.length - got));
+            if (n <= 0) break;
+            got += LONGUINT64(n);
+        }
+        ok = got == unit.length;
+        if (!ok) error = "retrieved " + std::to_string(got) + " of " + std::to_string(unit.length) + " bytes";
+    }
+    if (chm) chm_close(chm);
+    unlink(path.c_str());
     return ok;
 }
 

@@ -1,6 +1,6 @@
 // Test support: compress a buffer through the C interface, wrap the stream in
 // a minimal ITS container holding one file "/data", and read it back with
-// libmspack in memory.
+// libmspack in memory or with chmlib from a scratch file.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -40,5 +40,8 @@ std::vector<uint8_t> wrap_in_its(const compressed_stream &stream);
 
 // Extracts "/data" with libmspack; false with a reason on any failure.
 bool decode_with_mspack(const std::vector<uint8_t> &its, std::vector<uint8_t> &out, std::string &error);
+
+// The same with chmlib, which cannot read a 32 KiB window (window bits 15).
+bool decode_with_chmlib(const std::vector<uint8_t> &its, std::vector<uint8_t> &out, std::string &error);
 
 }  // namespace lzx_test

@@ -1,4 +1,5 @@
-// Whole streams through the C interface, read back by libmspack and 7-Zip.
+// Whole streams through the C interface, read back by libmspack, chmlib and
+// 7-Zip.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,6 +46,11 @@ void expect_round_trip(const std::vector<uint8_t> &input, const compress_options
     ASSERT_TRUE(decode_with_mspack(its, out, error)) << error;
     ASSERT_EQ(out.size(), input.size());
     EXPECT_TRUE(out == input) << "libmspack output differs";
+    if (options.window_bits >= 16) {
+        ASSERT_TRUE(decode_with_chmlib(its, out, error)) << error;
+        ASSERT_EQ(out.size(), input.size());
+        EXPECT_TRUE(out == input) << "chmlib output differs";
+    }
     if (with_7zip) {
         ASSERT_TRUE(decode_with_7zip(its, out, error)) << error;
         ASSERT_EQ(out.size(), input.size());
