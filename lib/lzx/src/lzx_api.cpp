@@ -25,7 +25,11 @@ struct lzx_data {
     bool reset_asked = true;         // the next frame starts a stream: nothing sent yet, or lzx_reset
     uint64_t uncompressed_length = 0;
     uint64_t compressed_length = 0;
-    uint64_t frames_done = 0;
+    uint64_t frames_fed = 0;       // frames of input handed over, the padding frame not counted
+    uint64_t frames_done = 0;      // of those, delivered and marked
+    uint32_t window_frames = 1;
+    uint64_t stream_frames = 0;    // frames since the stream last started
+    uint64_t unit_frames = 0;      // frames of the first stream that a reset ended; 0 while none has
     bool padded = false;      // a frame went out padded: the input has ended
     bool broken = false;      // a span was refused or lost: the stream cannot be completed
     bool split_blocks = true; // as last asked for
@@ -54,6 +58,7 @@ bool deliver_span(lzx_data &h, lzx::compressed_span &span) {
         // A frame compresses to a little over 32 KB at most.
         if (!deliver(h, span.bytes.data() + from, static_cast<int>(end - from))) return false;
         from = end;
+        if (h.frames_done == h.frames_fed) continue;  // the padding frame has no mark
         h.frames_done++;
         if (h.mark_frame)
             h.mark_frame(h.mark_frame_context, static_cast<uint32_t>(h.frames_done * lzx::frame_size),
@@ -86,6 +91,13 @@ int flush_span(lzx_data &h) {
         std::memset(h.spans->next_input() + h.span_fill, 0, lzx::frame_size - partial);
         h.span_fill += lzx::frame_size - partial;
     }
+    const uint32_t frames = h.span_fill / lzx::frame_size;
+    if (h.span_starts_stream) {
+        if (h.unit_frames == 0 && h.stream_frames > 0) h.unit_frames = h.stream_frames;
+        h.stream_frames = 0;
+    }
+    h.stream_frames += frames;
+    h.frames_fed += frames;
     h.spans->submit(h.span_fill, h.span_starts_stream, h.split_blocks);
     h.span_fill = 0;
     return deliver_spans(h, false);
@@ -124,6 +136,24 @@ int compress_input(lzx_data &h, int block_size) {
     return end_span_if_due(h);
 }
 
+// Decoders read on past a stream that ends exactly on a frame boundary:
+// libmspack decodes the frame after it. When a reset comes there (the last
+// unit is whole), two zero bytes are enough for it and 7-Zip accepts them;
+// otherwise it goes on with the stream, so a frame of zeros continuing the
+// stream follows, with no mark (it holds no input). A unit is taken to be as
+// long as the first one that a reset ended, or else the window.
+int end_stream(lzx_data &h) {
+    if (h.uncompressed_length == 0 || h.uncompressed_length % lzx::frame_size != 0) return 0;
+    const uint64_t unit_frames = h.unit_frames ? h.unit_frames : h.window_frames;
+    if (h.stream_frames % unit_frames == 0) {
+        uint8_t tail[2] = {0, 0};
+        return deliver(h, tail, 2) ? 0 : -1;
+    }
+    std::memset(h.spans->next_input(), 0, lzx::frame_size);
+    h.spans->submit(lzx::frame_size, false, h.split_blocks);
+    return deliver_spans(h, true);
+}
+
 }  // namespace
 
 extern "C" {
@@ -143,6 +173,7 @@ int lzx_init(lzx_data **handle, int window_bits, lzx_get_bytes_fn get_bytes, voi
         h->put_bytes_context = put_bytes_context;
         h->mark_frame = mark_frame;
         h->mark_frame_context = mark_frame_context;
+        h->window_frames = 1u << (window_bits - 15);
         h->spans = std::make_unique<lzx::span_pool>(static_cast<uint32_t>(window_bits), lzx::thread_count());
         *handle = h.release();
         return 0;
@@ -176,16 +207,10 @@ int lzx_finish(lzx_data *handle, lzx_results *results) {
         try {
             status = flush_span(*h);
             if (status == 0) status = deliver_spans(*h, true);
+            if (status == 0 && end_stream(*h) < 0) h->broken = true;
         } catch (const std::bad_alloc &) {
             status = give_up(*h);
         }
-    }
-    // libmspack reads two bytes past a stream that ends exactly on a frame
-    // boundary and fails at the end of the file; 7-Zip accepts such a tail
-    // after the last frame.
-    if (!h->broken && h->uncompressed_length % lzx::frame_size == 0 && h->uncompressed_length > 0) {
-        uint8_t tail[2] = {0, 0};
-        if (!deliver(*h, tail, 2)) h->broken = true;
     }
     if (h->broken) status = -1;
     if (results == nullptr) return -1;

@@ -51,6 +51,7 @@ struct frame_result {
 // Writes one frame of blocks; the blocks must cover exactly 32768 bytes.
 frame_result encode_frame(const std::vector<test_block> &blocks) {
     frame_result r;
+    r.stream.window_bits = 15;
     block_encoder encoder(15);
     bit_writer bits(r.stream.bytes);
     bits.put(0, 1);

@@ -10,7 +10,7 @@
 namespace lzx_test {
 
 struct compressed_stream {
-    int window_bits = 15;
+    int window_bits = 16;
     std::vector<uint8_t> bytes;
     std::vector<uint32_t> frame_ends_uncompressed;  // first value of every mark_frame call
     std::vector<uint32_t> frame_ends_compressed;    // second value: the reset points
@@ -19,7 +19,7 @@ struct compressed_stream {
 };
 
 struct compress_options {
-    int window_bits = 15;
+    int window_bits = 16;
     int split_blocks = 1;
     int block_size = 0;        // bytes per lzx_compress_block call; 0: 2^window_bits
     // Stop calling lzx_compress_block once every byte was taken, before any
