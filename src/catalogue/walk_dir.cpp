@@ -19,6 +19,7 @@
 #include "run/growth.h"
 #include "run/run_state.h"
 #include "run/settings.h"
+#include "run/terminal_output.h"
 
 // Names are looked up relative to the open directory (openat, fstatat), so
 // the walk never changes the working directory, whatever form the input
@@ -53,7 +54,12 @@ struct walk_context {
 
 int walk_at(walk_context &context, int parent_fd, const char *path, bool through_link);
 
-const char *shown_prefix(void) { return run.name_prefix.buffer + 1; }
+const char *shown_prefix(void) { return shown_name(run.name_prefix.buffer + 1); }
+
+// The directory being walked, below the input directory, as messages show it.
+const char *shown_directory(const walk_context &context) {
+    return settings.flatten_names ? shown_name(context.real_path.c_str()) : shown_prefix();
+}
 
 bool is_symbolic_link(int dir_fd, const char *name) {
     struct stat link_status;
@@ -68,14 +74,14 @@ bool extend_prefix(const char *name) {
     if (length > 255) {
         printf("WARNING: The ITSF format does not support dirs with internal names longer than 255 characters "
                "(ignoring %s%s/)\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
         return false;
     }
     uint32_t need = static_cast<uint32_t>(capacity_before_append(length));
     if (prefix.capacity < need) {
         char *grown = static_cast<char *>(realloc(prefix.buffer, need));
         if (!grown) {
-            printf("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), name);
+            printf("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), shown_name(name));
             return false;
         }
         prefix.buffer = grown;
@@ -125,14 +131,14 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
     if (!through_link && context.seen.count(id))
         printf("WARNING: Hard linked directories in the ITSF format? Nah thats pushing it. Maybe in a future "
                "version. Dirs hard linked to %s%s will be duplicated instead.\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
 
     bool flat = settings.flatten_names;
     bool starts_loop = false;
     if (closes_loop(context, id)) {
         if (flat || (context.in_loop && !on_cycle(context, name))) {
             printf("WARNING: Directory %s%s/ leads back to a directory above it (ignoring)\n",
-                   flat ? context.real_path.c_str() : shown_prefix(), name);
+                   shown_directory(context), shown_name(name));
             return 0;
         }
         starts_loop = !context.in_loop;
@@ -158,8 +164,7 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
         context.cycle.clear();
     }
     if (nested < 0)
-        printf("WARNING: Could not open directory %s (ignoring)\n",
-               flat ? context.real_path.c_str() : shown_prefix());
+        printf("WARNING: Could not open directory %s (ignoring)\n", shown_directory(context));
 
     if (flat) context.real_path.resize(remembered_real);
     else restore_prefix(remembered);
@@ -171,19 +176,19 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
     // An earlier output inside the tree is truncated before it is read, so
     // it would be packed as an empty file.
     if (is_output_file(status.st_dev, status.st_ino)) {
-        printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), name);
+        printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     if (status.st_nlink > 1)
         printf("WARNING: The ITSF format does not specifically support hard linked files, but they can be faked, "
                "kind of, and it depends on the decompressor. Not in this version though. Files hard linked to "
                "%s%s will be duplicated instead.\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
 
     if (run.name_prefix.length + strlen(name) > 255) {
         printf("WARNING: The ITSF format does not support files with internal names longer than 255 characters "
                "(ignoring %s%s/)\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
         return 0;
     }
 
@@ -193,7 +198,7 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
     else
         added = add_file_entry(name);
     if (added != 0) {
-        printf("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), name);
+        printf("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     run.input_size += static_cast<uint64_t>(status.st_size);
@@ -203,13 +208,13 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
 int walk_entry(walk_context &context, int dir_fd, const char *name, bool through_link) {
     struct stat status;
     if (fstatat(dir_fd, name, &status, 0) != 0) {
-        printf("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), name);
+        printf("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     if (S_ISDIR(status.st_mode)) return walk_subdirectory(context, dir_fd, name, status, through_link);
     // Reading a pipe, socket or device could block forever or never end.
     if (!S_ISREG(status.st_mode)) {
-        printf("WARNING: Not a regular file or directory: %s%s (ignoring)\n", shown_prefix(), name);
+        printf("WARNING: Not a regular file or directory: %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     return catalogue_file(context, name, status);
