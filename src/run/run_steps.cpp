@@ -29,11 +29,14 @@ int keep_standard_streams(void) {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
         if (fcntl(fd, F_GETFD) >= 0) continue;
         int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened < 0) return -1;
-        if (opened != fd) {
+        if (opened >= 0 && opened != fd) {
             int moved = dup2(opened, fd);
             close(opened);
-            if (moved != fd) return -1;
+            opened = moved;
+        }
+        if (opened != fd) {
+            printf("ERROR: A standard stream is closed and /dev/null could not be opened in its place\n");
+            return -1;
         }
     }
     return 0;
@@ -43,7 +46,10 @@ int walk_input(void) {
     // The set-up's two bytes are not counted in capacity, so the first
     // extension of the prefix obtains a buffer of its own size.
     run.name_prefix.buffer = static_cast<char *>(malloc(2));
-    if (!run.name_prefix.buffer) return -1;
+    if (!run.name_prefix.buffer) {
+        printf("ERROR: Out of memory while reading the input directory\n");
+        return -1;
+    }
     memcpy(run.name_prefix.buffer, "/", 2);
     run.name_prefix.length = 1;
     run.name_prefix.capacity = 0;

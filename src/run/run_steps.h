@@ -3,7 +3,7 @@
 #pragma once
 
 // Opens /dev/null on any of the three standard descriptors that is closed;
-// -1 when that cannot be done.
+// -1, after the message, when that cannot be done.
 int keep_standard_streams(void);
 
 // Sets up the name prefix, adds the root entry, walks run.input_path and

@@ -202,13 +202,12 @@ std::map<std::string, unsigned long> count_calls(const std::string &dir) {
     return counts;
 }
 
-std::string judge_outcome(const std::string &dir, const process_result &result, bool allow_silent) {
+std::string judge_outcome(const std::string &dir, const process_result &result) {
     std::string its = dir + ".its";
     if (result.status != 0) {
         if (result.status != 255) return "status " + std::to_string(result.status);
         if (path_exists(its)) return "status 255 but the .its file is left";
-        if (result.output.find("ERROR: ") == std::string::npos && !(allow_silent && result.output.empty()))
-            return "status 255 without an error message";
+        if (result.output.find("ERROR: ") == std::string::npos) return "status 255 without an error message";
         return "";
     }
     if (!path_exists(its)) return "status 0 without an .its file";

@@ -42,10 +42,9 @@ std::map<std::string, unsigned long> count_calls(const std::string &dir);
 // - status 0: every file on disk that the output does not report as left out
 //   reads back from the container, through libmspack, byte for byte; a
 //   file reported unreadable is there with no content;
-// - otherwise status 255, an "ERROR: " line (or no message at all when
-//   allow_silent) and no .its file.
+// - otherwise status 255, an "ERROR: " line and no .its file.
 // Returns "" when the outcome is sound, else what is wrong.
-std::string judge_outcome(const std::string &dir, const process_result &result, bool allow_silent = false);
+std::string judge_outcome(const std::string &dir, const process_result &result);
 
 // Judges a run that a signal may have ended: status 0 with a container that
 // reads back as judge_outcome checks it, or ended by that signal with no
