@@ -173,8 +173,8 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
 
 // Returns 1 when the file was catalogued, else 0.
 int catalogue_file(walk_context &context, const char *name, const struct stat &status) {
-    // An earlier output inside the tree is truncated before it is read, so
-    // it would be packed as an empty file.
+    // An earlier output inside the tree would be packed into the container
+    // that replaces it.
     if (is_output_file(status.st_dev, status.st_ino)) {
         printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;

@@ -11,9 +11,11 @@
 struct run_state {
     char *input_path;   // the command-line argument; name_output removes one trailing "/"
     char *output_path;  // heap string, input path + ".its"
-    // Heap string: the file that output_path leads to when it is a symbolic
-    // link, which is what an unfinished run removes; null otherwise.
-    char *link_target;
+    // Heap strings: the file the output replaces (output_path, or where its
+    // symbolic link leads), and the new file written beside it until it is
+    // renamed over it, which is what an unfinished run removes.
+    char *replaced_path;
+    char *unfinished_path;
     FILE *output_file;
     FILE *temp_file;
     FILE *input_file;

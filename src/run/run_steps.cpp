@@ -15,7 +15,7 @@
 #include "catalogue/walk_dir.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
-#include "run/open_without_waiting.h"
+#include "run/output_file.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -111,61 +111,29 @@ int name_output(void) {
 }
 
 namespace {
-// As fopen(path, "wb"), except that a named pipe without a reader fails at
-// once instead of blocking the run (with its signals held) for ever.
-FILE *create_output(const char *path) {
-    int fd = open_without_waiting(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) return nullptr;
-    // The headers are patched in place at the end and an unfinished output
-    // is removed: only a regular file will do. A pipe or device of that name
-    // was not created here, so it is left alone.
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fd);
-        return nullptr;
-    }
-    FILE *stream = fdopen(fd, "wb");
-    if (!stream) {
-        // Created or truncated already: it goes as an unfinished output does.
-        close(fd);
-        unlink(path);
-    }
-    return stream;
-}
-
 // As with "kelto d > d.its": the messages would be written into the output.
 bool output_is_standard_output(void) {
     struct stat standard;
     return fstat(STDOUT_FILENO, &standard) == 0 && is_output_file(standard.st_dev, standard.st_ino);
 }
-
-// An unfinished output is removed where it was written, not as the link
-// that leads there: that would leave the half-written file behind.
-void follow_output_link(void) {
-    struct stat status;
-    if (lstat(run.output_path, &status) != 0 || !S_ISLNK(status.st_mode)) return;
-    run.link_target = realpath(run.output_path, nullptr);
-    if (run.link_target) catch_interruptions(run.link_target);
-}
 }  // namespace
-
-const char *unfinished_output_path(void) { return run.link_target ? run.link_target : run.output_path; }
 
 int open_output(void) {
     if (output_is_standard_output()) {
         printf("ERROR: Standard output is the output file %s\n", run.output_path);
         return -1;
     }
+    // Installs the handlers; the path they remove is set once it exists.
     catch_interruptions(run.output_path);
     // A signal between the creation and the arming would leave the file.
     hold_interruptions();
-    run.output_file = create_output(run.output_path);
-    if (run.output_file) {
-        follow_output_link();
+    bool created = create_output() == 0;
+    if (created) {
+        catch_interruptions(run.unfinished_path);
         arm_output_removal();
     }
     release_interruptions();
-    if (run.output_file) return 0;
+    if (created) return 0;
     printf("ERROR: Could not open output file %s\n", run.output_path);
     return -1;
 }
@@ -179,10 +147,9 @@ void finish_output(void) {
     }
     FILE *output = run.output_file;
     run.output_file = nullptr;
-    if (fclose(output) != 0) {
-        remove(unfinished_output_path());
-        end_run("ERROR: Output file write error\n");
-    }
+    // Until the rename the exit handler removes the new file.
+    if (fclose(output) != 0) end_run("ERROR: Output file write error\n");
+    if (replace_output() != 0) end_run("ERROR: Could not replace output file %s\n", run.output_path);
     settings.remove_output_on_exit = 0;
     disarm_output_removal();
     fclose(run.temp_file);

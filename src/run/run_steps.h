@@ -26,15 +26,12 @@ int check_input_size(void);
 // already, if any.
 int name_output(void);
 
-// Opens run.output_path for writing into run.output_file; refuses a file
-// that standard output writes to.
+// Opens the new file for the output into run.output_file (see
+// output_file.h); refuses a file that standard output writes to.
 int open_output(void);
 
-// The file to remove when the run does not finish: run.output_path, or the
-// file it leads to when it is a symbolic link.
-const char *unfinished_output_path(void);
-
-// Marks the output complete and closes both files. The output's last
-// buffered bytes are written only by the close, so its result is checked:
-// a failure there ends the run with -1 and removes the output.
+// Closes the new file, renames it over the output and marks the output
+// complete; closes the temporary file. The output's last buffered bytes are
+// written only by the close, so its result is checked: a failure there or
+// in the rename ends the run with -1 and removes the new file.
 void finish_output(void);

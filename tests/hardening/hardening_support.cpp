@@ -106,6 +106,13 @@ std::string check_container(const std::string &dir, const std::string &its, cons
 
 bool fault_shim_usable(void) { return !KELTO_SANITIZED; }
 
+std::string unfinished_output(const std::string &dir) {
+    std::string prefix = "." + fs::path(dir).filename().string() + ".its.";
+    for (const auto &item : fs::directory_iterator(fs::path(dir).parent_path()))
+        if (item.path().filename().string().rfind(prefix, 0) == 0) return item.path();
+    return "";
+}
+
 int make_sample_tree(const std::string &root, int files) {
     static const char *const dirs[] = {"", "alpha/", "beta/", "beta/deep/", "Gamma/", "delta/"};
     for (int i = 0; i < files; i++) {
@@ -204,6 +211,7 @@ std::map<std::string, unsigned long> count_calls(const std::string &dir) {
 
 std::string judge_outcome(const std::string &dir, const process_result &result) {
     std::string its = dir + ".its";
+    if (!unfinished_output(dir).empty()) return "an unfinished output is left";
     if (result.status != 0) {
         if (result.status != 255) return "status " + std::to_string(result.status);
         if (path_exists(its)) return "status 255 but the .its file is left";
@@ -216,7 +224,8 @@ std::string judge_outcome(const std::string &dir, const process_result &result) 
 
 std::string judge_signalled(const std::string &dir, const process_result &result, int signal_number) {
     std::string its = dir + ".its";
-    if (result.status == 128 + signal_number) return path_exists(its) ? "ended by the signal, .its file left" : "";
+    if (result.status == 128 + signal_number)
+        return path_exists(its) || !unfinished_output(dir).empty() ? "ended by the signal, an output left" : "";
     if (result.status != 0) return "status " + std::to_string(result.status);
     if (!path_exists(its)) return "status 0 without an .its file";
     return check_container(dir, its, result.output);
