@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,16 @@ const char *shown_directory(const walk_context &context) {
     return settings.flatten_names ? shown_name(context.real_path.c_str()) : shown_prefix();
 }
 
+// Warns about an entry that the container will lack in part or whole,
+// which makes the run end with status 1.
+__attribute__((format(printf, 1, 2))) void warn_incomplete(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    run.incomplete_entries++;
+}
+
 bool is_symbolic_link(int dir_fd, const char *name) {
     struct stat link_status;
     return fstatat(dir_fd, name, &link_status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link_status.st_mode);
@@ -81,7 +92,7 @@ bool extend_prefix(const char *name) {
     if (prefix.capacity < need) {
         char *grown = static_cast<char *>(realloc(prefix.buffer, need));
         if (!grown) {
-            printf("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), shown_name(name));
+            warn_incomplete("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), shown_name(name));
             return false;
         }
         prefix.buffer = grown;
@@ -152,7 +163,7 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
     } else {
         if (!extend_prefix(name)) return 0;
         if (settings.add_directories && add_dir_entry() != 0) {
-            printf("WARNING: Could not add the directory %s (still adding its contents)\n", shown_prefix());
+            warn_incomplete("WARNING: Could not add the directory %s (still adding its contents)\n", shown_prefix());
             entry_failed = true;
         }
     }
@@ -164,7 +175,7 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
         context.cycle.clear();
     }
     if (nested < 0)
-        printf("WARNING: Could not open directory %s (ignoring)\n", shown_directory(context));
+        warn_incomplete("WARNING: Could not open directory %s (ignoring)\n", shown_directory(context));
 
     if (flat) context.real_path.resize(remembered_real);
     else restore_prefix(remembered);
@@ -198,7 +209,7 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
     else
         added = add_file_entry(name);
     if (added != 0) {
-        printf("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), shown_name(name));
+        warn_incomplete("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     run.input_size += static_cast<uint64_t>(status.st_size);
@@ -208,7 +219,7 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
 int walk_entry(walk_context &context, int dir_fd, const char *name, bool through_link) {
     struct stat status;
     if (fstatat(dir_fd, name, &status, 0) != 0) {
-        printf("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), shown_name(name));
+        warn_incomplete("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     if (S_ISDIR(status.st_mode)) return walk_subdirectory(context, dir_fd, name, status, through_link);
@@ -246,7 +257,8 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
         count += walk_entry(context, fd, name, through_link);
     }
     // Entries left unread would be missing without a word.
-    if (errno != 0) printf("WARNING: Could not read all of directory /%s (ignoring the rest)\n", shown_prefix());
+    if (errno != 0)
+        warn_incomplete("WARNING: Could not read all of directory /%s (ignoring the rest)\n", shown_prefix());
 
     context.ancestors.pop_back();
     context.names.pop_back();

@@ -90,8 +90,12 @@ bool start_file(its_entry *entry) {
     run.input_file = open_input_file(source_name(entry), not_regular);
     if (!run.input_file) {
         leave_out(entry);
-        if (not_regular) printf("WARNING: No longer a regular file: %s (stored empty)\n", shown(entry));
-        else printf("ERROR: Failed opening %s\n", shown(entry));
+        if (not_regular) {
+            printf("WARNING: No longer a regular file: %s (stored empty)\n", shown(entry));
+        } else {
+            printf("ERROR: Failed opening %s\n", shown(entry));
+            run.incomplete_entries++;
+        }
         return false;
     }
     printf("Reading %s ... ", shown(entry));
@@ -105,6 +109,7 @@ bool start_file(its_entry *entry) {
 void finish_file(its_entry *entry) {
     if (ferror(run.input_file)) {
         printf("ERROR: Failed reading %s\n", shown(entry));
+        run.incomplete_entries++;
         leave_out(entry);
     } else {
         printf("done\n");

@@ -29,6 +29,10 @@ struct run_state {
     uint32_t file_bytes;
     uint32_t total_bytes;
     uint64_t input_size;  // sum of the sizes of the catalogued files, as the walk saw them
+    // Entries asked for that the container lacks in part or whole: files or
+    // directories that could not be examined, opened or read, or catalogued
+    // for want of memory. Any makes the run end with status 1.
+    uint64_t incomplete_entries;
 
     // The regular file at output_path when it was named, if any: an earlier
     // output, which may lie inside the input tree or be standard output.

@@ -54,13 +54,17 @@ int walk_input(void) {
     run.name_prefix.length = 1;
     run.name_prefix.capacity = 0;
 
-    if (settings.add_directories && add_dir_entry() != 0) printf("WARNING: Could not add the root dir of the chm\n");
+    if (settings.add_directories && add_dir_entry() != 0) {
+        printf("WARNING: Could not add the root dir of the chm\n");
+        run.incomplete_entries++;
+    }
 
     uint64_t before = run.entry_table.count;
     // The walk's loop checks keep standard containers, which throw when
     // memory runs out; nothing here catches, so end the run instead.
     std::new_handler previous = std::set_new_handler(end_run_out_of_memory);
-    walk_dir(run.input_path);
+    // An input directory that cannot be opened is packed as an empty one.
+    if (walk_dir(run.input_path) < 0) run.incomplete_entries++;
     std::set_new_handler(previous);
     if (run.entry_table.count == before) printf("WARNING: The input directory was empty (no files added)\n");
 
@@ -154,4 +158,12 @@ void finish_output(void) {
     disarm_output_removal();
     fclose(run.temp_file);
     run.temp_file = nullptr;
+}
+
+int completed_status(void) {
+    uint64_t count = run.incomplete_entries;
+    if (count == 0) return 0;
+    printf("ERROR: Could not read all of the input: %llu %s missing or incomplete in %s\n",
+           static_cast<unsigned long long>(count), count == 1 ? "entry is" : "entries are", run.output_path);
+    return 1;
 }

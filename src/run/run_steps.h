@@ -35,3 +35,7 @@ int open_output(void);
 // written only by the close, so its result is checked: a failure there or
 // in the rename ends the run with -1 and removes the new file.
 void finish_output(void);
+
+// The status of a run whose output is complete: 0, or 1 after a last line
+// saying how many entries are incomplete.
+int completed_status(void);

@@ -43,8 +43,9 @@ process_result run_with_fault(const std::string &dir, const std::string &kind, u
 std::map<std::string, unsigned long> count_calls(const std::string &dir);
 
 // Judges a finished run on dir, whose output is dir + ".its":
-// - status 0: every file on disk that the output does not report as left out
-//   reads back from the container, through libmspack, byte for byte; a
+// - status 0, or 1 when an entry was reported missing and the last line
+//   counts them: every file on disk that the output does not report as left
+//   out reads back from the container, through libmspack, byte for byte; a
 //   file reported unreadable is there with no content;
 // - otherwise status 255, an "ERROR: " line and no .its file;
 // - never an unfinished output left beside it.
