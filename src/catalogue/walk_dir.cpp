@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "catalogue/entry_table.h"
+#include "run/fatal.h"
 #include "run/growth.h"
 #include "run/run_state.h"
 #include "run/settings.h"
@@ -29,6 +31,16 @@
 namespace {
 using dir_id = std::pair<dev_t, ino_t>;
 
+// Symbolic links that fan out (two to the next level at each of forty
+// levels, no loop among them) reach the same directories under twice as many
+// names at every level, and the walk would run until memory is gone. A link
+// loop followed to the name limit walks a directory at most 127 times, a few
+// links to directories walk each a few times; so the walk stops when one
+// directory is walked for the 1001st time, or when directories walked again
+// have given a million entries, as many as the tool is measured for.
+constexpr uint32_t walks_limit = 1000;
+constexpr uint64_t copied_entries_limit = 1000000;
+
 struct walk_context {
     // Directories reached by a path without symbolic links. Meeting one of
     // them again on another such path means a second hard link or a bind
@@ -36,6 +48,10 @@ struct walk_context {
     // recorded nor reported: a link to a directory duplicates it by design,
     // and a link loop would otherwise warn at every turn.
     std::set<dir_id> seen;
+    // How often each directory was walked, by any path, and the entries
+    // read in those walked again.
+    std::map<dir_id, uint32_t> walks;
+    uint64_t copies;
     // The directories of the current descent, and the names they were
     // entered by: meeting one of them again closes a loop.
     std::vector<dir_id> ancestors;
@@ -70,6 +86,12 @@ __attribute__((format(printf, 1, 2))) void warn_incomplete(const char *format, .
     vprintf(format, args);
     va_end(args);
     run.incomplete_entries++;
+}
+
+[[noreturn]] void stop_fanning_out(const walk_context &context) {
+    end_run("ERROR: Symbolic links lead into the same directories again and again (stopped in /%s); the walk "
+            "would not end\n",
+            shown_directory(context));
 }
 
 bool is_symbolic_link(int dir_fd, const char *name) {
@@ -243,6 +265,8 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
     bool known = fstat(fd, &self) == 0;
     dir_id id = known ? dir_id{self.st_dev, self.st_ino} : dir_id{};
     if (known && !through_link) context.seen.insert(id);
+    uint32_t walks = known ? ++context.walks[id] : 1;
+    if (walks > walks_limit) stop_fanning_out(context);
     context.ancestors.push_back(id);
     context.names.push_back(path);
 
@@ -254,6 +278,7 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
         if (!item) break;
         const char *name = item->d_name;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        if (walks > 1 && ++context.copies > copied_entries_limit) stop_fanning_out(context);
         count += walk_entry(context, fd, name, through_link);
     }
     // Entries left unread would be missing without a word.
