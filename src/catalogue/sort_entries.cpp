@@ -133,3 +133,15 @@ void drop_duplicate_names(void) {
     for (uint64_t i = kept; i < table.count; i++) table.entries[i] = nullptr;
     table.count = kept;
 }
+
+void warn_names_equal_but_for_case(void) {
+    const entry_table &table = run.entry_table;
+    for (uint64_t i = 1; i < table.count; i++) {
+        const its_entry *first = table.entries[i - 1];
+        const its_entry *second = table.entries[i];
+        if (compare_names(first, second) != 0 || compare_bytes(first, second) == 0) continue;
+        printf("WARNING: The names %s and %s differ only in case: a lookup by name finds only one of them (both "
+               "kept)\n",
+               shown_name(first->name + 1), shown_name(second->name + 1));
+    }
+}

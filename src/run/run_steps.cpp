@@ -78,6 +78,7 @@ int walk_input(void) {
 void sort_catalogue(void) {
     sort_entries();
     if (settings.flatten_names) drop_duplicate_names();
+    warn_names_equal_but_for_case();
 }
 
 int catalogue_input(void) {

@@ -11,7 +11,8 @@ int keep_standard_streams(void);
 // run.output_path, when that is named already.
 int walk_input(void);
 
-// Sorts the table; with flattened names, drops names taken twice.
+// Sorts the table; with flattened names, drops names taken twice; warns
+// about names that differ only in case.
 void sort_catalogue(void);
 
 // walk_input, then sort_catalogue.
