@@ -49,3 +49,6 @@ void sort_entries(void);
 // After the sort: of entries with byte-identical names keeps the first and
 // drops the rest with a warning. Only flattened names can collide.
 void drop_duplicate_names(void);
+// After the sort: warns about each two neighbours whose names differ only in
+// ASCII case. Readers look names up regardless of case and find one of them.
+void warn_names_equal_but_for_case(void);

@@ -6,6 +6,7 @@
 
 #include "catalogue/entry_table.h"
 #include "run/run_state.h"
+#include "run/terminal_output.h"
 
 namespace {
 // Only ASCII capitals fold; every other byte, UTF-8 included, keeps its
@@ -77,7 +78,9 @@ void sort_from(keyed_entry *first, keyed_entry *last, size_t offset) {
     }
 }
 
-const char *shown_path(const its_entry *entry) { return entry->source_path ? entry->source_path : entry->name + 1; }
+const char *shown_path(const its_entry *entry) {
+    return shown_name(entry->source_path ? entry->source_path : entry->name + 1);
+}
 }  // namespace
 
 int compare_names(const its_entry *a, const its_entry *b) {
@@ -118,7 +121,7 @@ void drop_duplicate_names(void) {
         its_entry *entry = table.entries[i];
         its_entry *previous = kept > 0 ? table.entries[kept - 1] : nullptr;
         if (previous && !entry->is_static && compare_bytes(previous, entry) == 0) {
-            printf("WARNING: The flattened name %s is taken by %s already (ignoring %s)\n", entry->name + 1,
+            printf("WARNING: The flattened name %s is taken by %s already (ignoring %s)\n", shown_name(entry->name + 1),
                    shown_path(previous), shown_path(entry));
             free(entry->name);
             free(entry->source_path);
@@ -129,4 +132,16 @@ void drop_duplicate_names(void) {
     }
     for (uint64_t i = kept; i < table.count; i++) table.entries[i] = nullptr;
     table.count = kept;
+}
+
+void warn_names_equal_but_for_case(void) {
+    const entry_table &table = run.entry_table;
+    for (uint64_t i = 1; i < table.count; i++) {
+        const its_entry *first = table.entries[i - 1];
+        const its_entry *second = table.entries[i];
+        if (compare_names(first, second) != 0 || compare_bytes(first, second) == 0) continue;
+        printf("WARNING: The names %s and %s differ only in case: a lookup by name finds only one of them (both "
+               "kept)\n",
+               shown_name(first->name + 1), shown_name(second->name + 1));
+    }
 }

@@ -7,18 +7,22 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "catalogue/entry_table.h"
+#include "run/fatal.h"
 #include "run/growth.h"
 #include "run/run_state.h"
 #include "run/settings.h"
+#include "run/terminal_output.h"
 
 // Names are looked up relative to the open directory (openat, fstatat), so
 // the walk never changes the working directory, whatever form the input
@@ -27,6 +31,16 @@
 namespace {
 using dir_id = std::pair<dev_t, ino_t>;
 
+// Symbolic links that fan out (two to the next level at each of forty
+// levels, no loop among them) reach the same directories under twice as many
+// names at every level, and the walk would run until memory is gone. A link
+// loop followed to the name limit walks a directory at most 127 times, a few
+// links to directories walk each a few times; so the walk stops when one
+// directory is walked for the 1001st time, or when directories walked again
+// have given a million entries, as many as the tool is measured for.
+constexpr uint32_t walks_limit = 1000;
+constexpr uint64_t copied_entries_limit = 1000000;
+
 struct walk_context {
     // Directories reached by a path without symbolic links. Meeting one of
     // them again on another such path means a second hard link or a bind
@@ -34,6 +48,10 @@ struct walk_context {
     // recorded nor reported: a link to a directory duplicates it by design,
     // and a link loop would otherwise warn at every turn.
     std::set<dir_id> seen;
+    // How often each directory was walked, by any path, and the entries
+    // read in those walked again.
+    std::map<dir_id, uint32_t> walks;
+    uint64_t copies;
     // The directories of the current descent, and the names they were
     // entered by: meeting one of them again closes a loop.
     std::vector<dir_id> ancestors;
@@ -53,7 +71,28 @@ struct walk_context {
 
 int walk_at(walk_context &context, int parent_fd, const char *path, bool through_link);
 
-const char *shown_prefix(void) { return run.name_prefix.buffer + 1; }
+const char *shown_prefix(void) { return shown_name(run.name_prefix.buffer + 1); }
+
+// The directory being walked, below the input directory, as messages show it.
+const char *shown_directory(const walk_context &context) {
+    return settings.flatten_names ? shown_name(context.real_path.c_str()) : shown_prefix();
+}
+
+// Warns about an entry that the container will lack in part or whole,
+// which makes the run end with status 1.
+__attribute__((format(printf, 1, 2))) void warn_incomplete(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    run.incomplete_entries++;
+}
+
+[[noreturn]] void stop_fanning_out(const walk_context &context) {
+    end_run("ERROR: Symbolic links lead into the same directories again and again (stopped in /%s); the walk "
+            "would not end\n",
+            shown_directory(context));
+}
 
 bool is_symbolic_link(int dir_fd, const char *name) {
     struct stat link_status;
@@ -68,14 +107,14 @@ bool extend_prefix(const char *name) {
     if (length > 255) {
         printf("WARNING: The ITSF format does not support dirs with internal names longer than 255 characters "
                "(ignoring %s%s/)\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
         return false;
     }
     uint32_t need = static_cast<uint32_t>(capacity_before_append(length));
     if (prefix.capacity < need) {
         char *grown = static_cast<char *>(realloc(prefix.buffer, need));
         if (!grown) {
-            printf("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), name);
+            warn_incomplete("WARNING: Could not realloc prefix (ignoring %s%s/)\n", shown_prefix(), shown_name(name));
             return false;
         }
         prefix.buffer = grown;
@@ -125,14 +164,14 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
     if (!through_link && context.seen.count(id))
         printf("WARNING: Hard linked directories in the ITSF format? Nah thats pushing it. Maybe in a future "
                "version. Dirs hard linked to %s%s will be duplicated instead.\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
 
     bool flat = settings.flatten_names;
     bool starts_loop = false;
     if (closes_loop(context, id)) {
         if (flat || (context.in_loop && !on_cycle(context, name))) {
             printf("WARNING: Directory %s%s/ leads back to a directory above it (ignoring)\n",
-                   flat ? context.real_path.c_str() : shown_prefix(), name);
+                   shown_directory(context), shown_name(name));
             return 0;
         }
         starts_loop = !context.in_loop;
@@ -146,7 +185,7 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
     } else {
         if (!extend_prefix(name)) return 0;
         if (settings.add_directories && add_dir_entry() != 0) {
-            printf("WARNING: Could not add the directory %s (still adding its contents)\n", shown_prefix());
+            warn_incomplete("WARNING: Could not add the directory %s (still adding its contents)\n", shown_prefix());
             entry_failed = true;
         }
     }
@@ -158,8 +197,7 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
         context.cycle.clear();
     }
     if (nested < 0)
-        printf("WARNING: Could not open directory %s (ignoring)\n",
-               flat ? context.real_path.c_str() : shown_prefix());
+        warn_incomplete("WARNING: Could not open directory %s (ignoring)\n", shown_directory(context));
 
     if (flat) context.real_path.resize(remembered_real);
     else restore_prefix(remembered);
@@ -168,22 +206,22 @@ int walk_subdirectory(walk_context &context, int dir_fd, const char *name, const
 
 // Returns 1 when the file was catalogued, else 0.
 int catalogue_file(walk_context &context, const char *name, const struct stat &status) {
-    // An earlier output inside the tree is truncated before it is read, so
-    // it would be packed as an empty file.
+    // An earlier output inside the tree would be packed into the container
+    // that replaces it.
     if (is_output_file(status.st_dev, status.st_ino)) {
-        printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), name);
+        printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     if (status.st_nlink > 1)
         printf("WARNING: The ITSF format does not specifically support hard linked files, but they can be faked, "
                "kind of, and it depends on the decompressor. Not in this version though. Files hard linked to "
                "%s%s will be duplicated instead.\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
 
     if (run.name_prefix.length + strlen(name) > 255) {
         printf("WARNING: The ITSF format does not support files with internal names longer than 255 characters "
                "(ignoring %s%s/)\n",
-               shown_prefix(), name);
+               shown_prefix(), shown_name(name));
         return 0;
     }
 
@@ -193,7 +231,7 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
     else
         added = add_file_entry(name);
     if (added != 0) {
-        printf("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), name);
+        warn_incomplete("WARNING: Could not add file %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     run.input_size += static_cast<uint64_t>(status.st_size);
@@ -203,13 +241,13 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
 int walk_entry(walk_context &context, int dir_fd, const char *name, bool through_link) {
     struct stat status;
     if (fstatat(dir_fd, name, &status, 0) != 0) {
-        printf("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), name);
+        warn_incomplete("WARNING: Could not stat %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     if (S_ISDIR(status.st_mode)) return walk_subdirectory(context, dir_fd, name, status, through_link);
     // Reading a pipe, socket or device could block forever or never end.
     if (!S_ISREG(status.st_mode)) {
-        printf("WARNING: Not a regular file or directory: %s%s (ignoring)\n", shown_prefix(), name);
+        printf("WARNING: Not a regular file or directory: %s%s (ignoring)\n", shown_prefix(), shown_name(name));
         return 0;
     }
     return catalogue_file(context, name, status);
@@ -227,6 +265,8 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
     bool known = fstat(fd, &self) == 0;
     dir_id id = known ? dir_id{self.st_dev, self.st_ino} : dir_id{};
     if (known && !through_link) context.seen.insert(id);
+    uint32_t walks = known ? ++context.walks[id] : 1;
+    if (walks > walks_limit) stop_fanning_out(context);
     context.ancestors.push_back(id);
     context.names.push_back(path);
 
@@ -238,10 +278,12 @@ int walk_at(walk_context &context, int parent_fd, const char *path, bool through
         if (!item) break;
         const char *name = item->d_name;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0) continue;
+        if (walks > 1 && ++context.copies > copied_entries_limit) stop_fanning_out(context);
         count += walk_entry(context, fd, name, through_link);
     }
     // Entries left unread would be missing without a word.
-    if (errno != 0) printf("WARNING: Could not read all of directory /%s (ignoring the rest)\n", shown_prefix());
+    if (errno != 0)
+        warn_incomplete("WARNING: Could not read all of directory /%s (ignoring the rest)\n", shown_prefix());
 
     context.ancestors.pop_back();
     context.names.pop_back();

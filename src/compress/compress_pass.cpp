@@ -51,6 +51,9 @@ void compress_content(void) {
 
     int finished = lzx_finish(compressor, &run.compress_results);
     compressor = nullptr;
+    // Worker threads deliver the last frames here: a full temporary file
+    // shows up as a failure to finish.
+    if (finished < 0 && ferror(run.temp_file)) end_run("ERROR: Temporary file write error\n");
     if (finished < 0) end_run("ERROR: LZX deinitialisation failure\n");
     // Flush first: buffered bytes that cannot be written show up only then.
     if (fflush(run.temp_file) != 0 || feof(run.temp_file) || ferror(run.temp_file))

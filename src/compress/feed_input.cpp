@@ -12,6 +12,7 @@
 #include "run/fatal.h"
 #include "run/open_without_waiting.h"
 #include "run/run_state.h"
+#include "run/terminal_output.h"
 
 namespace {
 // Files are opened relative to this descriptor, so the working directory
@@ -22,6 +23,8 @@ int input_dir = -1;
 const char *source_name(const its_entry *entry) {
     return entry->source_path ? entry->source_path : entry->name + 1;
 }
+
+const char *shown(const its_entry *entry) { return shown_name(entry->name + 1); }
 
 // Opens path one directory at a time. One lookup of a whole path follows
 // at most 40 symbolic links, and a path that goes round a link loop, which
@@ -87,11 +90,15 @@ bool start_file(its_entry *entry) {
     run.input_file = open_input_file(source_name(entry), not_regular);
     if (!run.input_file) {
         leave_out(entry);
-        if (not_regular) printf("WARNING: No longer a regular file: %s (stored empty)\n", entry->name + 1);
-        else printf("ERROR: Failed opening %s\n", entry->name + 1);
+        if (not_regular) {
+            printf("WARNING: No longer a regular file: %s (stored empty)\n", shown(entry));
+        } else {
+            printf("ERROR: Failed opening %s\n", shown(entry));
+            run.incomplete_entries++;
+        }
         return false;
     }
-    printf("Reading %s ... ", entry->name + 1);
+    printf("Reading %s ... ", shown(entry));
     run.file_bytes = 0;
     entry->offset = run.total_bytes;
     return true;
@@ -101,7 +108,8 @@ bool start_file(its_entry *entry) {
 // a part of a file would pass for the whole of it.
 void finish_file(its_entry *entry) {
     if (ferror(run.input_file)) {
-        printf("ERROR: Failed reading %s\n", entry->name + 1);
+        printf("ERROR: Failed reading %s\n", shown(entry));
+        run.incomplete_entries++;
         leave_out(entry);
     } else {
         printf("done\n");

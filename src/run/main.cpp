@@ -43,5 +43,5 @@ int main(int argc, char **argv) {
     compress_content();
     write_container();
     finish_output();
-    return 0;
+    return completed_status();
 }

@@ -11,9 +11,11 @@
 struct run_state {
     char *input_path;   // the command-line argument; name_output removes one trailing "/"
     char *output_path;  // heap string, input path + ".its"
-    // Heap string: the file that output_path leads to when it is a symbolic
-    // link, which is what an unfinished run removes; null otherwise.
-    char *link_target;
+    // Heap strings: the file the output replaces (output_path, or where its
+    // symbolic link leads), and the new file written beside it until it is
+    // renamed over it, which is what an unfinished run removes.
+    char *replaced_path;
+    char *unfinished_path;
     FILE *output_file;
     FILE *temp_file;
     FILE *input_file;
@@ -27,6 +29,10 @@ struct run_state {
     uint32_t file_bytes;
     uint32_t total_bytes;
     uint64_t input_size;  // sum of the sizes of the catalogued files, as the walk saw them
+    // Entries asked for that the container lacks in part or whole: files or
+    // directories that could not be examined, opened or read, or catalogued
+    // for want of memory. Any makes the run end with status 1.
+    uint64_t incomplete_entries;
 
     // The regular file at output_path when it was named, if any: an earlier
     // output, which may lie inside the input tree or be standard output.

@@ -15,7 +15,7 @@
 #include "catalogue/walk_dir.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
-#include "run/open_without_waiting.h"
+#include "run/output_file.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 
@@ -29,11 +29,14 @@ int keep_standard_streams(void) {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++) {
         if (fcntl(fd, F_GETFD) >= 0) continue;
         int opened = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (opened < 0) return -1;
-        if (opened != fd) {
+        if (opened >= 0 && opened != fd) {
             int moved = dup2(opened, fd);
             close(opened);
-            if (moved != fd) return -1;
+            opened = moved;
+        }
+        if (opened != fd) {
+            printf("ERROR: A standard stream is closed and /dev/null could not be opened in its place\n");
+            return -1;
         }
     }
     return 0;
@@ -43,18 +46,25 @@ int walk_input(void) {
     // The set-up's two bytes are not counted in capacity, so the first
     // extension of the prefix obtains a buffer of its own size.
     run.name_prefix.buffer = static_cast<char *>(malloc(2));
-    if (!run.name_prefix.buffer) return -1;
+    if (!run.name_prefix.buffer) {
+        printf("ERROR: Out of memory while reading the input directory\n");
+        return -1;
+    }
     memcpy(run.name_prefix.buffer, "/", 2);
     run.name_prefix.length = 1;
     run.name_prefix.capacity = 0;
 
-    if (settings.add_directories && add_dir_entry() != 0) printf("WARNING: Could not add the root dir of the chm\n");
+    if (settings.add_directories && add_dir_entry() != 0) {
+        printf("WARNING: Could not add the root dir of the chm\n");
+        run.incomplete_entries++;
+    }
 
     uint64_t before = run.entry_table.count;
     // The walk's loop checks keep standard containers, which throw when
     // memory runs out; nothing here catches, so end the run instead.
     std::new_handler previous = std::set_new_handler(end_run_out_of_memory);
-    walk_dir(run.input_path);
+    // An input directory that cannot be opened is packed as an empty one.
+    if (walk_dir(run.input_path) < 0) run.incomplete_entries++;
     std::set_new_handler(previous);
     if (run.entry_table.count == before) printf("WARNING: The input directory was empty (no files added)\n");
 
@@ -68,6 +78,7 @@ int walk_input(void) {
 void sort_catalogue(void) {
     sort_entries();
     if (settings.flatten_names) drop_duplicate_names();
+    warn_names_equal_but_for_case();
 }
 
 int catalogue_input(void) {
@@ -105,61 +116,29 @@ int name_output(void) {
 }
 
 namespace {
-// As fopen(path, "wb"), except that a named pipe without a reader fails at
-// once instead of blocking the run (with its signals held) for ever.
-FILE *create_output(const char *path) {
-    int fd = open_without_waiting(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (fd < 0) return nullptr;
-    // The headers are patched in place at the end and an unfinished output
-    // is removed: only a regular file will do. A pipe or device of that name
-    // was not created here, so it is left alone.
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        close(fd);
-        return nullptr;
-    }
-    FILE *stream = fdopen(fd, "wb");
-    if (!stream) {
-        // Created or truncated already: it goes as an unfinished output does.
-        close(fd);
-        unlink(path);
-    }
-    return stream;
-}
-
 // As with "kelto d > d.its": the messages would be written into the output.
 bool output_is_standard_output(void) {
     struct stat standard;
     return fstat(STDOUT_FILENO, &standard) == 0 && is_output_file(standard.st_dev, standard.st_ino);
 }
-
-// An unfinished output is removed where it was written, not as the link
-// that leads there: that would leave the half-written file behind.
-void follow_output_link(void) {
-    struct stat status;
-    if (lstat(run.output_path, &status) != 0 || !S_ISLNK(status.st_mode)) return;
-    run.link_target = realpath(run.output_path, nullptr);
-    if (run.link_target) catch_interruptions(run.link_target);
-}
 }  // namespace
-
-const char *unfinished_output_path(void) { return run.link_target ? run.link_target : run.output_path; }
 
 int open_output(void) {
     if (output_is_standard_output()) {
         printf("ERROR: Standard output is the output file %s\n", run.output_path);
         return -1;
     }
+    // Installs the handlers; the path they remove is set once it exists.
     catch_interruptions(run.output_path);
     // A signal between the creation and the arming would leave the file.
     hold_interruptions();
-    run.output_file = create_output(run.output_path);
-    if (run.output_file) {
-        follow_output_link();
+    bool created = create_output() == 0;
+    if (created) {
+        catch_interruptions(run.unfinished_path);
         arm_output_removal();
     }
     release_interruptions();
-    if (run.output_file) return 0;
+    if (created) return 0;
     printf("ERROR: Could not open output file %s\n", run.output_path);
     return -1;
 }
@@ -173,12 +152,19 @@ void finish_output(void) {
     }
     FILE *output = run.output_file;
     run.output_file = nullptr;
-    if (fclose(output) != 0) {
-        remove(unfinished_output_path());
-        end_run("ERROR: Output file write error\n");
-    }
+    // Until the rename the exit handler removes the new file.
+    if (fclose(output) != 0) end_run("ERROR: Output file write error\n");
+    if (replace_output() != 0) end_run("ERROR: Could not replace output file %s\n", run.output_path);
     settings.remove_output_on_exit = 0;
     disarm_output_removal();
     fclose(run.temp_file);
     run.temp_file = nullptr;
+}
+
+int completed_status(void) {
+    uint64_t count = run.incomplete_entries;
+    if (count == 0) return 0;
+    printf("ERROR: Could not read all of the input: %llu %s missing or incomplete in %s\n",
+           static_cast<unsigned long long>(count), count == 1 ? "entry is" : "entries are", run.output_path);
+    return 1;
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 // Opens /dev/null on any of the three standard descriptors that is closed;
-// -1 when that cannot be done.
+// -1, after the message, when that cannot be done.
 int keep_standard_streams(void);
 
 // Sets up the name prefix, adds the root entry, walks run.input_path and
@@ -11,7 +11,8 @@ int keep_standard_streams(void);
 // run.output_path, when that is named already.
 int walk_input(void);
 
-// Sorts the table; with flattened names, drops names taken twice.
+// Sorts the table; with flattened names, drops names taken twice; warns
+// about names that differ only in case.
 void sort_catalogue(void);
 
 // walk_input, then sort_catalogue.
@@ -26,15 +27,16 @@ int check_input_size(void);
 // already, if any.
 int name_output(void);
 
-// Opens run.output_path for writing into run.output_file; refuses a file
-// that standard output writes to.
+// Opens the new file for the output into run.output_file (see
+// output_file.h); refuses a file that standard output writes to.
 int open_output(void);
 
-// The file to remove when the run does not finish: run.output_path, or the
-// file it leads to when it is a symbolic link.
-const char *unfinished_output_path(void);
-
-// Marks the output complete and closes both files. The output's last
-// buffered bytes are written only by the close, so its result is checked:
-// a failure there ends the run with -1 and removes the output.
+// Closes the new file, renames it over the output and marks the output
+// complete; closes the temporary file. The output's last buffered bytes are
+// written only by the close, so its result is checked: a failure there or
+// in the rename ends the run with -1 and removes the new file.
 void finish_output(void);
+
+// The status of a run whose output is complete: 0, or 1 after a last line
+// saying how many entries are incomplete.
+int completed_status(void);

@@ -5,17 +5,16 @@
 
 #include "run/interrupt.h"
 #include "run/run_state.h"
-#include "run/run_steps.h"
 #include "run/settings.h"
 
 void on_exit_cleanup(void) {
     // The removal below is this run's own; a signal now would only race it.
     hold_interruptions();
     disarm_output_removal();
-    if (settings.remove_output_on_exit && run.output_file) {
-        fclose(run.output_file);
+    if (settings.remove_output_on_exit && run.unfinished_path) {
+        if (run.output_file) fclose(run.output_file);
         run.output_file = nullptr;
-        remove(unfinished_output_path());
+        remove(run.unfinished_path);
     }
     release_all();
 }
@@ -44,8 +43,10 @@ void release_all(void) {
     free(run.output_path);
     run.output_path = nullptr;
     run.output_exists = false;
-    free(run.link_target);
-    run.link_target = nullptr;
+    free(run.replaced_path);
+    run.replaced_path = nullptr;
+    free(run.unfinished_path);
+    run.unfinished_path = nullptr;
 
     release_chunk_levels();
 }

@@ -4,9 +4,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 printable_state terminal_state = {false, 0};
+bool on_terminal = false;
 // Bytes filtered per write; a held 0xC2 may add one more.
 constexpr size_t chunk_size = 512;
 
@@ -83,8 +86,22 @@ size_t make_printable(const char *in, size_t n, char *out, printable_state &stat
     return count;
 }
 
+const char *shown_name(const char *name) {
+    if (!on_terminal || !strchr(name, '\n')) return name;
+    // Messages quote up to three names at once.
+    static char *copies[4];
+    static unsigned next;
+    char *&copy = copies[next++ % 4];
+    free(copy);
+    copy = strdup(name);
+    if (!copy) return "?";
+    for (char *c = copy; (c = strchr(c, '\n')) != nullptr;) *c = '?';
+    return copy;
+}
+
 void guard_terminal_output(void) {
     if (!isatty(STDOUT_FILENO)) return;
+    on_terminal = true;
     cookie_io_functions_t functions = {nullptr, write_printable, nullptr, close_printable};
     FILE *shown = fopencookie(nullptr, "w", functions);
     if (!shown) return;  // the names then reach the terminal as they are

@@ -19,3 +19,8 @@ size_t make_printable(const char *in, size_t n, char *out, printable_state &stat
 // standard output is a terminal, it is replaced by a stream that shows
 // them as above; redirected output stays byte for byte.
 void guard_terminal_output(void);
+
+// On a terminal, a copy of name with every line feed shown as '?': a name
+// could otherwise start a line of its own that passes for a message. The
+// copy lasts until the fourth call after. Elsewhere, name itself.
+const char *shown_name(const char *name);

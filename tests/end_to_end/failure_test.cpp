@@ -1,6 +1,7 @@
-// Runs that fail: status 255 and no .its file left, even one that existed.
+// Runs that fail: status 255, and an .its file that existed left as it was.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -22,13 +23,15 @@ class failure_test : public ::testing::Test {
         in = work / "in";
         its = in + ".its";
     }
-    // An earlier output of the same name, which a failed run must remove.
+    // An earlier output of the same name, which a failed run must keep.
     void leave_old_output(void) { write_file(its, "an older container"); }
 
     void expect_failed(const process_result &result, const std::string &message) {
         EXPECT_EQ(result.status, 255) << result.output;
         EXPECT_NE(result.output.find(message), std::string::npos) << result.output;
-        EXPECT_FALSE(path_exists(its));
+        EXPECT_EQ(read_file(its), "an older container");
+        // Nothing but the input and the older container.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(work.path()), {}), 2);
     }
 
     temp_dir work;
@@ -43,14 +46,17 @@ TEST_F(failure_test, OutputWriteErrorRemovesTheOutput) {
     // Room for the headers but not for the first directory chunk.
     expect_failed(run_limited("ulimit -f 4", in), "ERROR: Output file write error");
 
-    // Through a symbolic link the half-written file is the link's target.
+    // Through a symbolic link the file replaced is the link's target.
     std::string target = work / "elsewhere.its";
-    ASSERT_EQ(symlink(target.c_str(), its.c_str()), 0);
+    ASSERT_EQ(rename(its.c_str(), target.c_str()), 0);
+    ASSERT_EQ(symlink("elsewhere.its", its.c_str()), 0);
     process_result result = run_limited("ulimit -f 4", in);
     EXPECT_EQ(result.status, 255) << result.output;
-    EXPECT_FALSE(path_exists(target));
-    // The link is the user's; it is left, leading nowhere.
-    EXPECT_TRUE(path_exists(its));
+    EXPECT_EQ(read_file(target), "an older container");
+    ASSERT_EQ(run_kelto({in}).status, 0);
+    // The link is the user's; it is left, leading to the new container.
+    EXPECT_TRUE(std::filesystem::is_symlink(its));
+    check_with_libmspack(target, expected_entries(in));
 }
 
 TEST_F(failure_test, TemporaryFileWriteErrorRemovesTheOutput) {

@@ -57,6 +57,12 @@ bool left_out_with_warning(const std::string &output, const std::string &relativ
     return false;
 }
 
+// Entries the container lacks in part or whole, which end the run with 1.
+const char *const incomplete_messages[] = {"ERROR: Failed opening ",      "ERROR: Failed reading ",
+                                           "WARNING: Could not stat ",    "WARNING: Could not open directory ",
+                                           "WARNING: Could not add ",     "WARNING: Could not realloc prefix ",
+                                           "WARNING: Could not read all of directory "};
+
 bool reported_unreadable(const std::string &output, const std::string &relative) {
     return output.find("ERROR: Failed opening " + relative + "\n") != std::string::npos ||
            output.find("ERROR: Failed reading " + relative + "\n") != std::string::npos;
@@ -105,6 +111,13 @@ std::string check_container(const std::string &dir, const std::string &its, cons
 }  // namespace
 
 bool fault_shim_usable(void) { return !KELTO_SANITIZED; }
+
+std::string unfinished_output(const std::string &dir) {
+    std::string prefix = "." + fs::path(dir).filename().string() + ".its.";
+    for (const auto &item : fs::directory_iterator(fs::path(dir).parent_path()))
+        if (item.path().filename().string().rfind(prefix, 0) == 0) return item.path();
+    return "";
+}
 
 int make_sample_tree(const std::string &root, int files) {
     static const char *const dirs[] = {"", "alpha/", "beta/", "beta/deep/", "Gamma/", "delta/"};
@@ -202,22 +215,28 @@ std::map<std::string, unsigned long> count_calls(const std::string &dir) {
     return counts;
 }
 
-std::string judge_outcome(const std::string &dir, const process_result &result, bool allow_silent) {
+std::string judge_outcome(const std::string &dir, const process_result &result) {
     std::string its = dir + ".its";
-    if (result.status != 0) {
+    if (!unfinished_output(dir).empty()) return "an unfinished output is left";
+    if (result.status != 0 && result.status != 1) {
         if (result.status != 255) return "status " + std::to_string(result.status);
         if (path_exists(its)) return "status 255 but the .its file is left";
-        if (result.output.find("ERROR: ") == std::string::npos && !(allow_silent && result.output.empty()))
-            return "status 255 without an error message";
+        if (result.output.find("ERROR: ") == std::string::npos) return "status 255 without an error message";
         return "";
     }
-    if (!path_exists(its)) return "status 0 without an .its file";
+    for (const std::string message : incomplete_messages)
+        if (result.status != 1 && result.output.find(message) != std::string::npos) return "status 0 after " + message;
+    size_t count = result.output.rfind("\nERROR: Could not read all of the input: ");
+    bool count_last = count != std::string::npos && result.output.find('\n', count + 1) + 1 == result.output.size();
+    if (result.status == 1 && !count_last) return "status 1 without the count of incomplete entries as the last line";
+    if (!path_exists(its)) return "status " + std::to_string(result.status) + " without an .its file";
     return check_container(dir, its, result.output);
 }
 
 std::string judge_signalled(const std::string &dir, const process_result &result, int signal_number) {
     std::string its = dir + ".its";
-    if (result.status == 128 + signal_number) return path_exists(its) ? "ended by the signal, .its file left" : "";
+    if (result.status == 128 + signal_number)
+        return path_exists(its) || !unfinished_output(dir).empty() ? "ended by the signal, an output left" : "";
     if (result.status != 0) return "status " + std::to_string(result.status);
     if (!path_exists(its)) return "status 0 without an .its file";
     return check_container(dir, its, result.output);

@@ -55,7 +55,9 @@ TEST_F(interrupt_test, SignalsDuringARunRemoveTheOutput) {
     // "Reading" line, one from the middle, and one from the last burst
     // before the end (about line 455).
     const std::string markers[] = {"Reading ", "Reading " + numbered(200), "Reading " + numbered(400)};
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGPWR is not caught: its unfinished output stays, but beside the
+    // older container, not in its place.
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPWR}) {
         for (const std::string &marker : markers) {
             write_file(its, "an older container");
             kelto_child child = start_kelto(tree);
@@ -65,7 +67,10 @@ TEST_F(interrupt_test, SignalsDuringARunRemoveTheOutput) {
             process_result result = finish_kelto(child, seen);
             ASSERT_TRUE(reached) << "never printed " << marker << "; status " << result.status;
             EXPECT_EQ(result.status, 128 + signal_number) << strsignal(signal_number) << " after " << marker;
-            EXPECT_FALSE(path_exists(its)) << strsignal(signal_number) << " after " << marker;
+            EXPECT_EQ(read_file(its), "an older container") << strsignal(signal_number) << " after " << marker;
+            std::string unfinished = unfinished_output(tree);
+            EXPECT_EQ(unfinished.empty(), signal_number != SIGPWR) << strsignal(signal_number) << " after " << marker;
+            remove(unfinished.c_str());
         }
     }
     // The same tree packs completely when left alone.

@@ -187,7 +187,25 @@ TEST(CommandLine, UnreadableInputDirectoryIsTakenAsEmpty) {
                               "closed"},
                              work.path());
     }
-    ASSERT_TRUE(reached_output(result)) << result.output;
+    // Packed as an empty one, and counted as incomplete.
+    EXPECT_EQ(result.status, 1) << result.output;
     EXPECT_EQ(result.output.find("WARNING: The input directory was empty (no files added)\n"), 0u) << result.output;
-    EXPECT_EQ(result.output.find("Could not open directory"), std::string::npos);
+    EXPECT_NE(result.output.find("\nERROR: Could not read all of the input: 1 entry is missing or incomplete in "
+                                 "closed.its\n"),
+              std::string::npos);
+}
+
+TEST(CommandLine, SymbolicLinksThatFanOutEndTheRunWithoutOutput) {
+    // Two links to the next of 41 levels: 2^40 paths, no loop, short names.
+    temp_dir work;
+    write_file(work / "t/L40/f", "x");
+    for (int i = 0; i < 40; i++) {
+        std::string level = work / ("t/L" + std::to_string(i) + "/"), next = "../L" + std::to_string(i + 1);
+        ASSERT_EQ(mkdir(level.c_str(), 0755), 0);
+        for (const char *link : {"a", "b"}) ASSERT_EQ(symlink(next.c_str(), (level + link).c_str()), 0);
+    }
+    process_result result = run_process({KELTO_BINARY, "t"}, work.path(), 60);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.output.find("ERROR: Symbolic links lead into the same directories again and again"), 0u);
+    EXPECT_EQ(listing(work.path()), std::vector<std::string>{"t"});
 }

@@ -46,6 +46,17 @@ TEST_F(RunStepsTest, CatalogueHasRootThenInputThenBuiltins) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
+TEST_F(RunStepsTest, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
+    temp_dir root;
+    for (const char *name : {"ipt_TTL.h", "ipt_ttl.h", "Sub/x", "sub/x", "other"}) write_file(root / name, name);
+    ASSERT_EQ(derive_settings(), 0);
+    const std::string warning = " differ only in case: a lookup by name finds only one of them (both kept)\n";
+    EXPECT_EQ(catalogue(root.path()), "WARNING: The names ipt_TTL.h and ipt_ttl.h" + warning +
+                                          "WARNING: The names Sub/ and sub/" + warning +
+                                          "WARNING: The names Sub/x and sub/x" + warning);
+    EXPECT_EQ(names().size(), 8u + 7u);
+}
+
 TEST_F(RunStepsTest, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
     temp_dir root;
     ASSERT_EQ(derive_settings(), 0);

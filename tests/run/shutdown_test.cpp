@@ -15,9 +15,9 @@ class ShutdownTest : public ::testing::Test {
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }
 
-    // Gives the run an output file named path, opened as step 12 opens it.
+    // Gives the run an unfinished output file named path.
     void open_output(const std::string &path) {
-        run.output_path = strdup(path.c_str());
+        run.unfinished_path = strdup(path.c_str());
         run.output_file = fopen(path.c_str(), "wb");
         ASSERT_NE(run.output_file, nullptr);
         fputs("partial", run.output_file);
@@ -47,7 +47,7 @@ TEST_F(ShutdownTest, UnfinishedOutputIsRemovedAndEverythingReleased) {
     on_exit_cleanup();
     EXPECT_FALSE(path_exists(work / "d.its"));
     EXPECT_EQ(run.output_file, nullptr);
-    EXPECT_EQ(run.output_path, nullptr);
+    EXPECT_EQ(run.unfinished_path, nullptr);
     EXPECT_EQ(run.name_prefix.buffer, nullptr);
     EXPECT_EQ(run.entry_table.entries, nullptr);
     EXPECT_EQ(run.reset_table.values, nullptr);

@@ -72,12 +72,13 @@ TEST(TerminalOutput, PrintableUtf8AndStrayBytesPassUnchanged) {
 
 TEST(TerminalOutput, NamesOnATerminalCannotSendEscapes) {
     temp_dir work;
-    const std::string name = "a\x1b]0;title\x07" "b.txt";
+    // A line feed would start a line that passes for a message.
+    const std::string name = "a\x1b]0;title\x07" "b\nERROR: forged.txt";
     write_file(work / ("in/" + name), "contents\n");
 
     std::string seen;
     if (!kelto_on_terminal("in", work.path(), seen)) GTEST_SKIP() << "no pseudo-terminal here";
-    EXPECT_NE(seen.find("Reading a?]0;title?b.txt ... done"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("Reading a?]0;title?b?ERROR: forged.txt ... done"), std::string::npos) << seen;
     EXPECT_EQ(seen.find('\x1b'), std::string::npos);
     EXPECT_EQ(seen.find('\x07'), std::string::npos);
 

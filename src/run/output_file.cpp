@@ -1,0 +1,102 @@
+#include "run/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "run/run_state.h"
+
+namespace {
+// Length of the directory part of path, its last "/" included.
+int directory_length(const char *path) {
+    const char *slash = strrchr(path, '/');
+    return slash ? static_cast<int>(slash - path) + 1 : 0;
+}
+
+// Where path leads, link by link: a link's text is taken relative to the
+// directory that holds the link, so a dangling link leads to the file it
+// would create. Null after 40 links (a loop, as the system counts them) or
+// when memory runs out.
+char *follow_links(const char *path) {
+    char *current = strdup(path);
+    for (int links = 0; current && links <= 40; links++) {
+        struct stat status;
+        if (lstat(current, &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+        char text[PATH_MAX];
+        ssize_t length = readlink(current, text, sizeof text - 1);
+        char *next = nullptr;
+        if (length > 0) {
+            text[length] = '\0';
+            int kept = text[0] == '/' ? 0 : directory_length(current);
+            if (asprintf(&next, "%.*s%s", kept, current, text) < 0) next = nullptr;
+        }
+        free(current);
+        current = next;
+    }
+    free(current);
+    return nullptr;
+}
+
+// A hidden name beside path for mkostemp, cut to fit the system's limit on
+// one name.
+char *unfinished_name(const char *path) {
+    int directory = directory_length(path);
+    char *name;
+    if (asprintf(&name, "%.*s.%.*s.XXXXXX", directory, path, NAME_MAX - 8, path + directory) < 0) return nullptr;
+    return name;
+}
+
+mode_t mode_for_new_file(void) {
+    mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+void forget_unfinished(void) {
+    free(run.unfinished_path);
+    run.unfinished_path = nullptr;
+}
+}  // namespace
+
+int create_output(void) {
+    run.replaced_path = follow_links(run.output_path);
+    if (!run.replaced_path) return -1;
+    // Only a regular file is replaced: a pipe, a device or a directory of
+    // that name is not the run's. A file that could not be written in place
+    // is refused, as it was when the output was truncated.
+    struct stat status;
+    bool exists = lstat(run.replaced_path, &status) == 0;
+    if (exists ? !S_ISREG(status.st_mode) || faccessat(AT_FDCWD, run.replaced_path, W_OK, AT_EACCESS) != 0
+               : errno != ENOENT)
+        return -1;
+
+    run.unfinished_path = unfinished_name(run.replaced_path);
+    if (!run.unfinished_path) return -1;
+    int fd = mkostemp(run.unfinished_path, O_CLOEXEC);
+    if (fd < 0) {
+        forget_unfinished();
+        return -1;
+    }
+    // The replaced file's owner and mode carry over, as they did when it
+    // was overwritten in place.
+    if (exists && fchown(fd, status.st_uid, status.st_gid) != 0) {
+        // Only root may give a file away: the runner's own it is.
+    }
+    fchmod(fd, exists ? status.st_mode & 07777 : mode_for_new_file());
+    run.output_file = fdopen(fd, "wb");
+    if (!run.output_file) {
+        close(fd);
+        unlink(run.unfinished_path);
+        forget_unfinished();
+        return -1;
+    }
+    return 0;
+}
+
+int replace_output(void) { return rename(run.unfinished_path, run.replaced_path) == 0 ? 0 : -1; }
