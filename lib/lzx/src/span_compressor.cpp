@@ -7,11 +7,6 @@ namespace lzx {
 
 namespace {
 
-// The first parse, priced by guesses, only gathers statistics: it takes
-// every match of a few bytes or more whole, which costs a fraction of a full
-// parse. Then two full parses, each priced by the one before: on HTML
-// 0.14% smaller than two full parses, for about 5% more time.
-constexpr int parse_passes = 3;
 // Text has next to no control bytes but tabs and line ends; machine code
 // and binary tables are full of small numbers. NUL does not count: the last
 // frame is padded with it.
@@ -26,19 +21,37 @@ bool looks_binary(const uint8_t *data, uint32_t size) {
     return control > binary_control_bytes_per_frame * (size / frame_size);
 }
 
-// The first parse of text takes matches of 4 bytes or more whole. Binary
-// data lives on short matches, and its later parses come out smaller when
-// the first takes every match whole (shared libraries 0.4%, message
-// catalogues 0.6%, compiled Python 0.4%; on HTML it would cost 0.2%).
-constexpr uint32_t text_whole_length = 4, binary_whole_length = 2;
-// Block splitting starts from pieces of this many bytes, so that a stretch
-// of another kind in the middle of a span gets its own block. Binary data
-// changes kind more often, and eighths pay there (fonts 0.3%, message
-// catalogues 0.25%, in no time that could be measured); on HTML they would
-// gain only 0.02% for 3% more time.
-constexpr uint32_t text_split_piece = 8192, binary_split_piece = 4096;
-// Re-parse every block of a split span under its own code.
-constexpr bool reparse_blocks = true;
+// How hard a span is worked.
+struct effort {
+    // The first parse, priced by guesses, only gathers statistics: it takes
+    // every match of this many bytes or more whole, which costs a fraction
+    // of a full parse.
+    uint32_t first_whole_length;
+    // Then full parses, each priced by the one before.
+    int full_parses;
+    // Block splitting starts from pieces of this many bytes, so that a
+    // stretch of another kind in the middle of a span gets its own block.
+    uint32_t split_piece;
+    // Re-parse every block of a split span under its own code.
+    bool reparse_blocks;
+};
+
+// Text: matches of 4 bytes or more taken whole first, then two full parses:
+// on HTML 0.14% smaller than two full parses without the quick one, for
+// about 5% more time.
+constexpr effort text_effort{4, 2, 8192, true};
+// Binary data lives on short matches, and its later parses come out smaller
+// when the first takes every match whole (shared libraries 0.4%, message
+// catalogues 0.6%, compiled Python 0.4%; on HTML it would cost 0.2%). It
+// changes kind more often, and eighths pay as pieces (fonts 0.3%, message
+// catalogues 0.25%, in no time that could be measured).
+constexpr effort binary_frame_effort{2, 2, 4096, true};
+// Two frames of binary data: the second full parse and the re-parses of
+// split blocks gain 0.5% (/usr/lib/python3.11: libraries and compiled
+// Python) for 45% more time, which the output of wimlib's strongest level,
+// 1.4% bigger there, leaves room to spare. A span of one frame keeps the
+// settings above, as the 32 KiB window has always had them.
+constexpr effort binary_span_effort{2, 1, 4096, false};
 
 // Whether routing the low footer bits through an aligned tree would pay.
 bool aligned_pays(const block_stats &stats, const block_codes &codes) {
@@ -65,13 +78,13 @@ span_compressor::span_compressor(uint32_t window_bits)
 span_compressor::~span_compressor() = default;
 
 bool span_compressor::parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3],
-                                     uint32_t first_whole_length) {
+                                     uint32_t first_whole_length, int full_parses) {
     parser::initial_costs(window_bits_, *prices_);
     uint32_t end_repeats[3];
-    for (int pass = 0; pass < parse_passes; pass++) {
+    for (int pass = 0; pass <= full_parses; pass++) {
         parser_.parse(*prices_, begin, end, start_repeats, items_, end_repeats,
                       pass == 0 ? first_whole_length : parser::take_whole_length);
-        if (pass + 1 == parse_passes) break;
+        if (pass == full_parses) break;
         prices_from_items(items_.data(), items_.size());
         // Already compressed data (archives, images): when the quick parse's
         // symbols alone take more bits than the bytes do, the span is stored
@@ -90,7 +103,7 @@ void span_compressor::prices_from_items(const item *items, size_t count) {
     prices_from_stats(*stats_, *codes_, encoder_.main_symbols(), aligned_pays(*stats_, *codes_), *prices_);
 }
 
-void span_compressor::write_split(const uint8_t *data, uint32_t piece_size, bit_writer &bits) {
+void span_compressor::write_split(const uint8_t *data, uint32_t piece_size, bool reparse_blocks, bit_writer &bits) {
     splitter_.split(encoder_, items_.data(), items_.size(), piece_size, block_starts_);
     block_starts_.push_back(items_.size());
     uint32_t position = 0;
@@ -148,11 +161,12 @@ void span_compressor::compress(const uint8_t *data, uint32_t size, const stream_
         bits.put(0, 1);  // no E8 call translation
     }
     parser_.load_span(data, size);
-    const bool binary = looks_binary(data, size);
-    const bool parsed_fully =
-        parse_iterated(0, size, encoder_.repeats(), binary ? binary_whole_length : text_whole_length);
+    const effort &e = !looks_binary(data, size) ? text_effort
+                      : size > frame_size       ? binary_span_effort
+                                                : binary_frame_effort;
+    const bool parsed_fully = parse_iterated(0, size, encoder_.repeats(), e.first_whole_length, e.full_parses);
     if (split_blocks && parsed_fully) {
-        write_split(data, binary ? binary_split_piece : text_split_piece, bits);
+        write_split(data, e.split_piece, e.reparse_blocks, bits);
     } else if (parsed_fully) {
         write_block(data, 0, items_.size(), size, bits);
     } else {

@@ -34,16 +34,19 @@ class span_compressor {
     const std::vector<uint32_t> &frame_ends() const { return encoder_.frame_ends(); }
 
   private:
-    // Parses [begin, end) a few times, each time priced by the codes of the
-    // previous parse; leaves the last parse in items_. The first, quick parse
-    // takes matches of `first_whole_length` or more whole. Returns false when
-    // it stopped after that one, the data being incompressible.
-    bool parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3], uint32_t first_whole_length);
+    // Parses [begin, end) quickly, then `full_parses` times, each time priced
+    // by the codes of the parse before; leaves the last parse in items_. The
+    // quick parse takes matches of `first_whole_length` or more whole.
+    // Returns false when it stopped after that one, the data being
+    // incompressible.
+    bool parse_iterated(uint32_t begin, uint32_t end, const uint32_t start_repeats[3], uint32_t first_whole_length,
+                        int full_parses);
     // Prices from the codes that these items would get as one block.
     void prices_from_items(const item *items, size_t count);
     // Writes items_ as the blocks that come out smallest, splitting from
-    // pieces of `piece_size` bytes.
-    void write_split(const uint8_t *data, uint32_t piece_size, bit_writer &bits);
+    // pieces of `piece_size` bytes; with `reparse_blocks` each block of a
+    // split is parsed again under its own code.
+    void write_split(const uint8_t *data, uint32_t piece_size, bool reparse_blocks, bit_writer &bits);
     // Writes items_ from `first` on as one block of `size` bytes.
     void write_block(const uint8_t *data, size_t first, size_t count, uint32_t size, bit_writer &bits);
 
