@@ -18,14 +18,16 @@ constexpr its_entry builtin(char *name, uint8_t name_len, uint32_t offset, uint3
 }
 }  // namespace
 
-// Starting values, kept so that the records can be put back.
-const its_entry initial_namelist = builtin(namelist_name, 20, 0, 60);
+// Starting values, kept so that the records can be put back. The offsets
+// in section 0 follow from the lengths (lay_out_section_0); the ResetTable's
+// length and the Content's place are known only after compression.
+const its_entry initial_namelist = builtin(namelist_name, 20, 0, namelist_length);
 const its_entry initial_content = builtin(content_name, 40, 0, 0);
-const its_entry initial_control_data = builtin(control_data_name, 44, 106, 28);
-const its_entry initial_span_info = builtin(span_info_name, 41, 98, 8);
-const its_entry initial_transform_list = builtin(transform_list_name, 47, 60, 38);
+const its_entry initial_control_data = builtin(control_data_name, 44, 0, control_data_length);
+const its_entry initial_span_info = builtin(span_info_name, 41, 0, span_info_length);
+const its_entry initial_transform_list = builtin(transform_list_name, 47, 0, transform_list_length);
 const its_entry initial_instance_data = builtin(instance_data_name, 95, 0, 0);
-const its_entry initial_reset_table = builtin(reset_table_name, 105, 134, 0);
+const its_entry initial_reset_table = builtin(reset_table_name, 105, 0, 0);
 
 its_entry namelist_entry = initial_namelist;
 its_entry content_entry = initial_content;
@@ -35,6 +37,20 @@ its_entry transform_list_entry = initial_transform_list;
 its_entry instance_data_entry = initial_instance_data;
 its_entry reset_table_entry = initial_reset_table;
 
+its_entry *const section_0_files[section_0_file_count] = {&namelist_entry, &transform_list_entry, &span_info_entry,
+                                                          &control_data_entry, &reset_table_entry};
+
+bool in_section_0(const its_entry *file) { return file != &transform_list_entry || settings.write_transform_list; }
+
+void lay_out_section_0(void) {
+    uint32_t offset = 0;
+    for (its_entry *file : section_0_files) {
+        if (!in_section_0(file)) continue;
+        file->offset = offset;
+        offset += file->length;
+    }
+}
+
 void restore_builtin_entries(void) {
     namelist_entry = initial_namelist;
     content_entry = initial_content;
@@ -43,6 +59,7 @@ void restore_builtin_entries(void) {
     transform_list_entry = initial_transform_list;
     instance_data_entry = initial_instance_data;
     reset_table_entry = initial_reset_table;
+    lay_out_section_0();
 }
 
 int add_builtin_entries(void) {
@@ -51,7 +68,7 @@ int add_builtin_entries(void) {
     failed |= add_static_entry(&content_entry);
     failed |= add_static_entry(&control_data_entry);
     failed |= add_static_entry(&span_info_entry);
-    if (settings.write_transform_list) failed |= add_static_entry(&transform_list_entry);
+    if (in_section_0(&transform_list_entry)) failed |= add_static_entry(&transform_list_entry);
     if (settings.add_directories) failed |= add_static_entry(&instance_data_entry);
     failed |= add_static_entry(&reset_table_entry);
     return failed ? -1 : 0;

@@ -11,7 +11,27 @@ extern its_entry transform_list_entry;
 extern its_entry instance_data_entry;
 extern its_entry reset_table_entry;
 
-// Puts every built-in record back to its state at process start.
+// Fixed lengths of the built-in files of section 0.
+inline constexpr uint32_t namelist_length = 60;
+inline constexpr uint32_t transform_list_length = 38;
+inline constexpr uint32_t span_info_length = 8;
+inline constexpr uint32_t control_data_length = 28;
+// The ResetTable's header with its first entry, the 0 where the first frame
+// starts; 8 bytes follow for every reset point.
+inline constexpr uint32_t reset_table_header_length = 48;
+
+// Section 0 holds these files back to back, in this order, and the Content
+// right behind them.
+inline constexpr int section_0_file_count = 5;
+extern its_entry *const section_0_files[section_0_file_count];
+// Whether the file is part of this run's container: Transform/List only
+// while it is written.
+bool in_section_0(const its_entry *file);
+// Places each file of section 0 where the lengths of those before it end.
+void lay_out_section_0(void);
+
+// Puts every built-in record back to its state at process start, laid out
+// for the current settings.
 void restore_builtin_entries(void);
 
 // Appends the built-in entries in their fixed order, each under its setting.

@@ -1,5 +1,6 @@
 #include "catalogue/entry_table.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -41,6 +42,7 @@ its_entry *new_entry(const char *name) {
     memcpy(entry->name, prefix.buffer, prefix.length);
     memcpy(entry->name + prefix.length, name, name_length + 1);
     // Callers keep names within 255 bytes.
+    assert(total >= 1 && total <= 255);
     entry->name_len = static_cast<uint8_t>(total);
     return entry;
 }

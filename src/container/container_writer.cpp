@@ -1,5 +1,7 @@
 #include "container/container_writer.h"
 
+#include <cassert>
+
 #include "catalogue/builtin_entries.h"
 #include "container/directory.h"
 #include "container/encodings.h"
@@ -17,7 +19,7 @@ constexpr uint32_t itsp_header_length = 84;
 constexpr uint32_t header_section_0_length = 24;
 
 // Names of the two content sections, by section number, in UTF-16LE.
-const uint8_t namelist_bytes[60] = {
+const uint8_t namelist_bytes[namelist_length] = {
     30, 0, 2, 0,                                                       //
     12, 0, 'U', 0, 'n', 0, 'c', 0, 'o', 0, 'm', 0, 'p', 0, 'r', 0,    //
     'e', 0, 's', 0, 's', 0, 'e', 0, 'd', 0, 0, 0,                      //
@@ -26,7 +28,7 @@ const uint8_t namelist_bytes[60] = {
 };
 
 const char transform_guid_text[] = "{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}";
-constexpr uint32_t transform_list_length = 38;
+static_assert(sizeof transform_guid_text - 1 == transform_list_length);
 
 // Version 2 has no field for the offset of section 0.
 bool has_section_0_offset(void) { return settings.itsf_version != 2; }
@@ -125,13 +127,22 @@ void write_reset_table(void) {
     for (uint64_t i = 0; i < table.count; i++) put_le64(out, table.values[i]);
 }
 
-void write_section_0_files(void) {
-    FILE *out = run.output_file;
-    fwrite(namelist_bytes, sizeof namelist_bytes, 1, out);
-    if (settings.write_transform_list) write_transform_list_file();
-    put_le64(out, run.compress_results.uncompressed_length);  // SpanInfo
-    write_control_data();
-    write_reset_table();
+void write_section_0_file(const its_entry *file) {
+    if (file == &namelist_entry) fwrite(namelist_bytes, sizeof namelist_bytes, 1, run.output_file);
+    if (file == &transform_list_entry) write_transform_list_file();
+    if (file == &span_info_entry) put_le64(run.output_file, run.compress_results.uncompressed_length);
+    if (file == &control_data_entry) write_control_data();
+    if (file == &reset_table_entry) write_reset_table();
+}
+
+void write_section_0_files([[maybe_unused]] long section_0_offset) {
+    for (const its_entry *file : section_0_files) {
+        if (!in_section_0(file)) continue;
+        write_section_0_file(file);
+        // Each file ends where the catalogue says, unless writing failed.
+        assert(output_failed() || section_0_offset < 0 ||
+               ftell(run.output_file) - section_0_offset == long(file->offset) + long(file->length));
+    }
 }
 
 void patch_headers(const dir_summary &summary, uint64_t section_0_offset) {
@@ -180,7 +191,7 @@ void write_container(void) {
 
     long section_0_offset = ftell(out);
     if (section_0_offset < 0) output_seek_failed = true;
-    write_section_0_files();
+    write_section_0_files(section_0_offset);
     rewind(run.temp_file);
     copy_content(out, run.temp_file);
     if (ferror(run.temp_file) || output_failed()) {

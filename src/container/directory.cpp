@@ -1,5 +1,7 @@
 #include "container/directory.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -56,6 +58,16 @@ void link_next_leaf(int32_t leaf) {
     seek_output(run.output_file, behind - 20, SEEK_CUR);
 }
 }  // namespace
+
+int check_chunk_size(void) {
+    constexpr uint32_t longest_name = 255;
+    const uint32_t longest_index_entry = encint_size(longest_name) + longest_name + encint_size(UINT32_MAX);
+    // The second entry of a chunk takes a quickref slot when every entry does.
+    const uint32_t need = 2 * longest_index_entry + (run.quickref_spacing == 1 ? 2 : 0);
+    if (settings.chunk_size >= header_size(1) + 2 && data_area_size(1) >= need) return 0;
+    printf("ERROR: directory chunk size is too small\n");
+    return -1;
+}
 
 void ensure_level(uint32_t level) {
     uint32_t needed = ((level + 1) / 4 + 1) * 4;

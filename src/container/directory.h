@@ -7,6 +7,11 @@
 #include "catalogue/entry_table.h"
 #include "container/chunk_level.h"
 
+// Refuses, with its message, a chunk size whose index chunk cannot hold two
+// entries of the longest name: each index level would then be only one chunk
+// smaller than the level below, and the directory would grow without end.
+// Returns 0 or -1.
+int check_chunk_size(void);
 // Creates the level right above those in use, with a zero-filled buffer.
 void ensure_level(uint32_t level);
 // Begins a new, empty chunk of the level in its buffer.

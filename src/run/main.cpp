@@ -6,6 +6,7 @@
 
 #include "compress/compress_pass.h"
 #include "container/container_writer.h"
+#include "container/directory.h"
 #include "run/run_state.h"
 #include "run/run_steps.h"
 #include "run/settings.h"
@@ -20,7 +21,7 @@ int main(int argc, char **argv) {
         print_usage();
         return -1;
     }
-    if (derive_settings() != 0) return -1;
+    if (derive_settings() != 0 || check_chunk_size() != 0) return -1;
 
     run.input_path = argv[1];
     struct stat status;

@@ -43,12 +43,7 @@ int window_bits_for(uint32_t code) {
 int derive_settings(void) {
     run.quickref_spacing = static_cast<uint16_t>((1u << settings.quickref_density) + 1u);
 
-    // Transform/List lies between NameList and SpanInfo in section 0.
-    if (!settings.write_transform_list) {
-        span_info_entry.offset -= transform_list_entry.length;
-        control_data_entry.offset -= transform_list_entry.length;
-        reset_table_entry.offset -= transform_list_entry.length;
-    }
+    lay_out_section_0();
 
     int bits = window_bits_for(settings.window_size_code);
     if (bits < 0) {

@@ -252,6 +252,24 @@ TEST_F(DirectoryTest, EntryCountLimitClosesAChunk) {
     EXPECT_EQ(le16(bytes, 2 * settings.chunk_size - 2), 1);
 }
 
+// Two index entries of 255-byte names with 5-byte chunk numbers take 524
+// bytes, and an index chunk has 10 of its own.
+TEST_F(DirectoryTest, ChunkSizesThatCannotIndexTwoLongestNamesAreRefused) {
+    for (uint16_t spacing : {5, 1}) {
+        run.quickref_spacing = spacing;
+        const uint32_t smallest = spacing == 1 ? 536 : 534;
+        for (uint32_t chunk_size : {0u, 8u, smallest - 1, smallest, 4096u}) {
+            SCOPED_TRACE(::testing::Message() << spacing << " " << chunk_size);
+            settings.chunk_size = chunk_size;
+            testing::internal::CaptureStdout();
+            const int result = check_chunk_size();
+            const std::string printed = testing::internal::GetCapturedStdout();
+            EXPECT_EQ(result, chunk_size >= smallest ? 0 : -1);
+            EXPECT_EQ(printed, chunk_size >= smallest ? "" : "ERROR: directory chunk size is too small\n");
+        }
+    }
+}
+
 TEST_F(DirectoryTest, EntryLargerThanAnEmptyChunkEndsTheRun) {
     settings.chunk_size = 64;
     add_test_entry(numbered_name(1, 41), 0, 0, 0);
