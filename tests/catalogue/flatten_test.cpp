@@ -14,13 +14,13 @@ namespace {
 std::string catalogue_flat(const std::string &path) {
     settings.flatten_names = 1;
     start_prefix();
-    begin_capture();
+    stdout_capture capture;
     add_dir_entry();
     walk_dir(path.c_str());
     add_builtin_entries();
     sort_entries();
     drop_duplicate_names();
-    return end_capture();
+    return capture.finish();
 }
 
 std::vector<std::string> input_names(void) {
@@ -116,10 +116,10 @@ TEST_F(CatalogueTest, DuplicateDropLeavesDistinctNamesAlone) {
     write_file(root / "readme", "2");
     write_file(root / "s/README", "3");
     start_prefix();
-    begin_capture();
+    stdout_capture capture;
     walk_dir(root.path().c_str());
     sort_entries();
     drop_duplicate_names();
-    EXPECT_EQ(end_capture(), "");
+    EXPECT_EQ(capture.finish(), "");
     EXPECT_EQ(table_names(), (std::vector<std::string>{"/README", "/readme", "/s/", "/s/README"}));
 }

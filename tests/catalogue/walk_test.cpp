@@ -34,9 +34,9 @@ std::vector<std::string> sorted_names(void) {
 }
 
 int walk_captured(const std::string &path, std::string *output) {
-    begin_capture();
+    stdout_capture capture;
     int count = walk_dir(path.c_str());
-    *output = end_capture();
+    *output = capture.finish();
     return count;
 }
 }  // namespace

@@ -12,9 +12,6 @@
 #include "run/run_steps.h"
 #include "run/settings.h"
 
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStdout;
-
 namespace {
 std::string working_directory(void) {
     char buffer[PATH_MAX];
@@ -35,9 +32,9 @@ class compress_pass_test : public compress_test {
     void compress(const std::string &input_path) {
         path_text = input_path;
         run.input_path = path_text.data();
-        CaptureStdout();
+        stdout_capture capture;
         compress_content();
-        printed = GetCapturedStdout();
+        printed = capture.finish();
     }
 
     void expect_consistent_results(uint64_t input_bytes) {
@@ -154,10 +151,10 @@ TEST_F(compress_pass_test, WalkedTreeIsFedInCatalogueOrder) {
     write_file(tree / "a0", "a-zero");
     path_text = tree.path();
     run.input_path = path_text.data();
-    CaptureStdout();
+    stdout_capture capture;
     ASSERT_EQ(catalogue_input(), 0);
     compress_content();
-    printed = GetCapturedStdout();
+    printed = capture.finish();
     // "/a/" sorts before "/a0" once capitals fold: "/" is below the digits.
     EXPECT_EQ(printed, "Reading A/z.htm ... done\nReading a0 ... done\nReading b.htm ... done\n");
     expect_consistent_results(12);
@@ -169,10 +166,10 @@ TEST_F(compress_pass_test, FlattenedNamesAreReadFromWhereTheyLie) {
     write_file(tree / "top.htm", "on top");
     path_text = tree.path();
     run.input_path = path_text.data();
-    CaptureStdout();
+    stdout_capture capture;
     ASSERT_EQ(catalogue_input(), 0);
     compress_content();
-    printed = GetCapturedStdout();
+    printed = capture.finish();
     EXPECT_EQ(printed, "Reading inner.htm ... done\nReading top.htm ... done\n");
     expect_consistent_results(16);
 }

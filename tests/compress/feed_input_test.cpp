@@ -10,9 +10,6 @@
 #include "compress_fixture.h"
 #include "run/run_state.h"
 
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStdout;
-
 class feed_input_test : public compress_test {
   protected:
     void open_tree(void) { open_input_dir(tree.path().c_str()); }
@@ -27,9 +24,9 @@ TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     std::string stream = drain({7, 1, 300, 13});
-    std::string printed = GetCapturedStdout();
+    std::string printed = capture.finish();
 
     EXPECT_EQ(stream, "alpha" + pattern_bytes(1000, 1) + "0123456789");
     EXPECT_EQ(a->offset, 0u);
@@ -66,9 +63,9 @@ TEST_F(feed_input_test, OddRequestSizesGiveTheSameStream) {
         }
         run.current_index = 0;
         run.total_bytes = 0;
-        CaptureStdout();
+        stdout_capture capture;
         std::string stream = drain({size});
-        GetCapturedStdout();
+        capture.finish();
         // drain() stops at the first short answer, so equality also shows
         // that every earlier request was filled.
         EXPECT_EQ(stream, expected);
@@ -82,9 +79,9 @@ TEST_F(feed_input_test, EmptyFileTakesNoRoomAndEndsInSectionZero) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "xyz12");
-    EXPECT_EQ(GetCapturedStdout(), "Reading a ... done\nReading b ... done\nReading c ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading a ... done\nReading b ... done\nReading c ... done\n");
     EXPECT_EQ(empty->section, 0u);
     EXPECT_EQ(empty->offset, 0u);
     EXPECT_EQ(empty->length, 0u);
@@ -101,9 +98,9 @@ TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({5}), "xyz12");
-    EXPECT_EQ(GetCapturedStdout(),
+    EXPECT_EQ(capture.finish(),
               "Reading a ... done\nERROR: Failed opening gone\nERROR: Failed opening dangling\nReading c ... done\n");
     for (its_entry *entry : {missing, dangling}) {
         EXPECT_EQ(entry->section, 0u);
@@ -125,9 +122,9 @@ TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "looped");
-    EXPECT_EQ(GetCapturedStdout(), "Reading " + deep + "f ... done\nERROR: Failed opening " + deep + "gone\n");
+    EXPECT_EQ(capture.finish(), "Reading " + deep + "f ... done\nERROR: Failed opening " + deep + "gone\n");
     EXPECT_EQ(found->length, 6u);
     EXPECT_EQ(missing->section, 0u);
 }
@@ -154,9 +151,9 @@ TEST_F(feed_input_test, FlattenedNameFromAPathLongerThanOneLookupTakes) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "far down");
-    EXPECT_EQ(GetCapturedStdout(), "Reading deep.htm ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading deep.htm ... done\n");
     EXPECT_EQ(deep->length, 8u);
 }
 
@@ -169,9 +166,9 @@ TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({4}), "xyz12");
-    EXPECT_EQ(GetCapturedStdout(), "Reading a ... done\nReading d ... ERROR: Failed reading d\nReading c ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading a ... done\nReading d ... ERROR: Failed reading d\nReading c ... done\n");
     EXPECT_EQ(unreadable->section, 0u);
     EXPECT_EQ(unreadable->offset, 0u);
     EXPECT_EQ(unreadable->length, 0u);
@@ -185,17 +182,17 @@ TEST_F(feed_input_test, FileThatFillsARequestStaysOpenUntilTheNext) {
     open_tree();
 
     char buffer[8];
-    CaptureStdout();
+    stdout_capture capture;
     ASSERT_EQ(feed_input(nullptr, 8, buffer), 8);
-    EXPECT_EQ(GetCapturedStdout(), "Reading a ... ");
+    EXPECT_EQ(capture.finish(), "Reading a ... ");
     EXPECT_NE(run.input_file, nullptr);
     EXPECT_EQ(run.current_index, 0u);
     EXPECT_EQ(a->length, 0u);
     EXPECT_EQ(input_exhausted(nullptr), 0);
 
-    CaptureStdout();
+    stdout_capture rest;
     ASSERT_EQ(feed_input(nullptr, 8, buffer), 3);
-    EXPECT_EQ(GetCapturedStdout(), "done\nReading b ... done\n");
+    EXPECT_EQ(rest.finish(), "done\nReading b ... done\n");
     EXPECT_EQ(std::string(buffer, 3), "abc");
     EXPECT_EQ(a->length, 8u);
     EXPECT_EQ(b->offset, 8u);
@@ -223,9 +220,9 @@ TEST_F(feed_input_test, SourcePathIsOpenedInPlaceOfTheInternalName) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({10}), "flat");
-    EXPECT_EQ(GetCapturedStdout(), "Reading x ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading x ... done\n");
     EXPECT_EQ(x->length, 4u);
 }
 
@@ -235,9 +232,9 @@ TEST_F(feed_input_test, MissingInputDirectoryFailsEveryFileOnItsOwn) {
     add_builtins();
     open_input_dir((tree / "no-such-dir").c_str());
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({10}), "");
-    EXPECT_EQ(GetCapturedStdout(), "ERROR: Failed opening a\nERROR: Failed opening b\n");
+    EXPECT_EQ(capture.finish(), "ERROR: Failed opening a\nERROR: Failed opening b\n");
 }
 
 // The walk catalogued regular files only; by the time they are read one may
@@ -253,10 +250,10 @@ TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     open_tree();
 
     // Not drain(): with /dev/zero read, it would gather bytes without end.
-    CaptureStdout();
+    stdout_capture capture;
     char buffer[64];
     int got = feed_input(nullptr, sizeof buffer, buffer);
-    std::string printed = GetCapturedStdout();
+    std::string printed = capture.finish();
     ASSERT_EQ(got, 3);
     EXPECT_EQ(std::string(buffer, 3), "end");
     EXPECT_EQ(printed,
@@ -295,8 +292,8 @@ TEST_F(feed_input_test, StreamMayEndOneByteShortOf4GiB) {
     open_tree();
     run.total_bytes = UINT32_MAX - 10;
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "0123456789");
-    GetCapturedStdout();
+    capture.finish();
     EXPECT_EQ(run.total_bytes, UINT32_MAX);
 }

@@ -15,11 +15,9 @@ class RunStepsTest : public ::testing::Test {
     std::string catalogue(const std::string &path) {
         input = path;
         run.input_path = input.data();
-        fflush(stdout);
-        testing::internal::CaptureStdout();
+        stdout_capture capture;
         EXPECT_EQ(catalogue_input(), 0);
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+        return capture.finish();
     }
 
     std::vector<std::string> names(void) {
@@ -93,10 +91,8 @@ TEST_F(RunStepsTest, InputSizeLimitIs4GiB) {
     run.input_size = (uint64_t{1} << 32) - 1;
     EXPECT_EQ(check_input_size(), 0);
     run.input_size = uint64_t{1} << 32;
-    fflush(stdout);
-    testing::internal::CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(check_input_size(), -1);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(capture.finish(),
               "ERROR: The input files add up to 4294967296 bytes; an ITS file holds less than 4 GiB\n");
 }

@@ -7,11 +7,9 @@
 
 namespace {
 std::string derive_captured(int *result) {
-    fflush(stdout);
-    testing::internal::CaptureStdout();
+    stdout_capture capture;
     *result = derive_settings();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return capture.finish();
 }
 }  // namespace
 
