@@ -33,7 +33,7 @@ inline const its_entry *find_entry(const std::string &name) {
     return nullptr;
 }
 
-class CatalogueTest : public ::testing::Test {
+class catalogue : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }

@@ -10,12 +10,12 @@
 #include "compress_fixture.h"
 #include "run/run_state.h"
 
-class feed_input_test : public compress_test {
+class input_feed : public compress_test {
   protected:
     void open_tree(void) { open_input_dir(tree.path().c_str()); }
 };
 
-TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
+TEST_F(input_feed, FilesFollowEachOtherInTableOrderAcrossRequests) {
     add_dir("/");
     its_entry *a = make_file("a.txt", "alpha");
     add_dir("/sub/");
@@ -46,7 +46,7 @@ TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
     EXPECT_EQ(namelist_entry.length, 60u);
 }
 
-TEST_F(feed_input_test, OddRequestSizesGiveTheSameStream) {
+TEST_F(input_feed, OddRequestSizesGiveTheSameStream) {
     std::string expected;
     for (int i = 0; i < 6; i++) {
         std::string bytes = pattern_bytes(static_cast<size_t>(i * 777 + (i % 2)), static_cast<uint32_t>(i));
@@ -72,7 +72,7 @@ TEST_F(feed_input_test, OddRequestSizesGiveTheSameStream) {
     }
 }
 
-TEST_F(feed_input_test, EmptyFileTakesNoRoomAndEndsInSectionZero) {
+TEST_F(input_feed, EmptyFileTakesNoRoomAndEndsInSectionZero) {
     make_file("a", "xyz");
     its_entry *empty = make_file("b", "");
     its_entry *c = make_file("c", "12");
@@ -88,7 +88,7 @@ TEST_F(feed_input_test, EmptyFileTakesNoRoomAndEndsInSectionZero) {
     EXPECT_EQ(c->offset, 3u);
 }
 
-TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
+TEST_F(input_feed, UnopenableFileIsReportedAndTakesNoRoom) {
     make_file("a", "xyz");
     its_entry *missing = add_file("/gone");
     write_file(tree / "target", "t");
@@ -110,7 +110,7 @@ TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
     EXPECT_EQ(c->offset, 3u);
 }
 
-TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
+TEST_F(input_feed, PathThroughMoreLinksThanOneLookupFollows) {
     // The walk goes round a link to "." one level at a time, up to the name
     // limit; one lookup of the whole path would stop at 40 links.
     write_file(tree / "f", "looped");
@@ -129,7 +129,7 @@ TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
     EXPECT_EQ(missing->section, 0u);
 }
 
-TEST_F(feed_input_test, FlattenedNameFromAPathLongerThanOneLookupTakes) {
+TEST_F(input_feed, FlattenedNameFromAPathLongerThanOneLookupTakes) {
     // The walk enters one directory at a time, so its paths have no limit.
     std::string level(250, 'd'), source;
     int dir = open(tree.path().c_str(), O_RDONLY | O_DIRECTORY);
@@ -157,7 +157,7 @@ TEST_F(feed_input_test, FlattenedNameFromAPathLongerThanOneLookupTakes) {
     EXPECT_EQ(deep->length, 8u);
 }
 
-TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
+TEST_F(input_feed, UnreadableFileIsReportedAndNamesNothing) {
     make_file("a", "xyz");
     // Opening a directory works; reading it fails.
     ASSERT_EQ(mkdir((tree / "d").c_str(), 0755), 0);
@@ -175,7 +175,7 @@ TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
     EXPECT_EQ(c->offset, 3u);
 }
 
-TEST_F(feed_input_test, FileThatFillsARequestStaysOpenUntilTheNext) {
+TEST_F(input_feed, FileThatFillsARequestStaysOpenUntilTheNext) {
     its_entry *a = make_file("a", "12345678");
     its_entry *b = make_file("b", "abc");
     add_builtins();
@@ -200,7 +200,7 @@ TEST_F(feed_input_test, FileThatFillsARequestStaysOpenUntilTheNext) {
     EXPECT_EQ(feed_input(nullptr, 8, buffer), 0);
 }
 
-TEST_F(feed_input_test, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
+TEST_F(input_feed, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
     add_dir("/");
     add_dir("/empty/");
     add_builtins();
@@ -212,9 +212,9 @@ TEST_F(feed_input_test, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
     EXPECT_EQ(input_exhausted(nullptr), 1);
 }
 
-TEST_F(feed_input_test, EmptyTableIsExhausted) { EXPECT_EQ(input_exhausted(nullptr), 1); }
+TEST_F(input_feed, EmptyTableIsExhausted) { EXPECT_EQ(input_exhausted(nullptr), 1); }
 
-TEST_F(feed_input_test, SourcePathIsOpenedInPlaceOfTheInternalName) {
+TEST_F(input_feed, SourcePathIsOpenedInPlaceOfTheInternalName) {
     write_file(tree / "deep/er/x", "flat");
     its_entry *x = add_file("/x", "deep/er/x");
     add_builtins();
@@ -226,7 +226,7 @@ TEST_F(feed_input_test, SourcePathIsOpenedInPlaceOfTheInternalName) {
     EXPECT_EQ(x->length, 4u);
 }
 
-TEST_F(feed_input_test, MissingInputDirectoryFailsEveryFileOnItsOwn) {
+TEST_F(input_feed, MissingInputDirectoryFailsEveryFileOnItsOwn) {
     make_file("a", "1");
     make_file("b", "2");
     add_builtins();
@@ -240,7 +240,7 @@ TEST_F(feed_input_test, MissingInputDirectoryFailsEveryFileOnItsOwn) {
 // The walk catalogued regular files only; by the time they are read one may
 // have become a pipe or a device. Reading those could block for ever (a pipe
 // with a writer, a terminal) or never end (/dev/zero).
-TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
+TEST_F(input_feed, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0644), 0);
     its_entry *pipe = add_file("/pipe");
     ASSERT_EQ(symlink("/dev/zero", (tree / "zero").c_str()), 0);
@@ -271,7 +271,7 @@ TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     EXPECT_EQ(input_exhausted(nullptr), 1);
 }
 
-TEST_F(feed_input_test, StreamReaching4GiBEndsTheRun) {
+TEST_F(input_feed, StreamReaching4GiBEndsTheRun) {
     make_file("a", "0123456789");
     add_builtins();
     open_tree();
@@ -286,7 +286,7 @@ TEST_F(feed_input_test, StreamReaching4GiBEndsTheRun) {
         ::testing::ExitedWithCode(255), "ERROR: The input files add up to 4 GiB or more; an ITS file holds less than 4 GiB");
 }
 
-TEST_F(feed_input_test, StreamMayEndOneByteShortOf4GiB) {
+TEST_F(input_feed, StreamMayEndOneByteShortOf4GiB) {
     make_file("a", "0123456789");
     add_builtins();
     open_tree();

@@ -7,7 +7,7 @@
 #include "run/settings.h"
 #include "test_support.h"
 
-class RunStepsTest : public ::testing::Test {
+class run_steps : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }
@@ -29,7 +29,7 @@ class RunStepsTest : public ::testing::Test {
     std::string input;
 };
 
-TEST_F(RunStepsTest, CatalogueHasRootThenInputThenBuiltins) {
+TEST_F(run_steps, CatalogueHasRootThenInputThenBuiltins) {
     temp_dir root;
     write_file(root / "b.html", "b");
     write_file(root / "A/x.css", "x");
@@ -44,7 +44,7 @@ TEST_F(RunStepsTest, CatalogueHasRootThenInputThenBuiltins) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
-TEST_F(RunStepsTest, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
+TEST_F(run_steps, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
     temp_dir root;
     for (const char *name : {"ipt_TTL.h", "ipt_ttl.h", "Sub/x", "sub/x", "other"}) write_file(root / name, name);
     ASSERT_EQ(derive_settings(), 0);
@@ -55,7 +55,7 @@ TEST_F(RunStepsTest, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
     EXPECT_EQ(names().size(), 8u + 7u);
 }
 
-TEST_F(RunStepsTest, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
+TEST_F(run_steps, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
     temp_dir root;
     ASSERT_EQ(derive_settings(), 0);
     EXPECT_EQ(catalogue(root.path()), "WARNING: The input directory was empty (no files added)\n");
@@ -70,7 +70,7 @@ TEST_F(RunStepsTest, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
     EXPECT_EQ(names()[0], "::DataSpace/NameList");
 }
 
-TEST_F(RunStepsTest, OutputNameDropsOneTrailingSlash) {
+TEST_F(run_steps, OutputNameDropsOneTrailingSlash) {
     struct {
         const char *input, *kept, *output;
     } cases[] = {
@@ -87,7 +87,7 @@ TEST_F(RunStepsTest, OutputNameDropsOneTrailingSlash) {
     }
 }
 
-TEST_F(RunStepsTest, InputSizeLimitIs4GiB) {
+TEST_F(run_steps, InputSizeLimitIs4GiB) {
     run.input_size = (uint64_t{1} << 32) - 1;
     EXPECT_EQ(check_input_size(), 0);
     run.input_size = uint64_t{1} << 32;
