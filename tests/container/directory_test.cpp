@@ -9,7 +9,7 @@
 #include "run/shutdown.h"
 
 namespace {
-class directory : public DirectoryOutputTest {
+class directory : public directory_output_test {
   protected:
     // Builds the directory and reads back what was written, checking that
     // the output is left after the last chunk and the levels released.

@@ -9,7 +9,7 @@
 #include "run/settings.h"
 
 namespace {
-class directory_tree : public DirectoryOutputTest {
+class directory_tree : public directory_output_test {
   protected:
     dir_summary build_and_check(void) {
         dir_summary summary = build_directory();
