@@ -33,17 +33,7 @@ inline const its_entry *find_entry(const std::string &name) {
     return nullptr;
 }
 
-inline void begin_capture(void) {
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-}
-
-inline std::string end_capture(void) {
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
-
-class CatalogueTest : public ::testing::Test {
+class catalogue : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }

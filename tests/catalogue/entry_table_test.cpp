@@ -33,7 +33,7 @@ const std::vector<std::string> builtin_names = {
 };
 }  // namespace
 
-TEST_F(CatalogueTest, SlotArrayGrowsAtTheTenthAndTwentiethAdd) {
+TEST_F(catalogue, SlotArrayGrowsAtTheTenthAndTwentiethAdd) {
     start_prefix();
     std::vector<uint64_t> capacity_after;
     for (int i = 0; i < 21; i++) {
@@ -52,7 +52,7 @@ TEST_F(CatalogueTest, SlotArrayGrowsAtTheTenthAndTwentiethAdd) {
     EXPECT_EQ(run.entry_table.count, 22u);
 }
 
-TEST_F(CatalogueTest, LargeTablesGrowByHalfAgainNotByTen) {
+TEST_F(catalogue, LargeTablesGrowByHalfAgainNotByTen) {
     start_prefix();
     std::vector<uint64_t> capacities;
     for (int i = 0; i < 100000; i++) {
@@ -67,7 +67,7 @@ TEST_F(CatalogueTest, LargeTablesGrowByHalfAgainNotByTen) {
     EXPECT_LT(capacities.size(), 30u);
 }
 
-TEST_F(CatalogueTest, EntriesTakeTheirNamesFromThePrefix) {
+TEST_F(catalogue, EntriesTakeTheirNamesFromThePrefix) {
     start_prefix();
     ASSERT_EQ(add_dir_entry(), 0);
     set_prefix("/sub/");
@@ -95,7 +95,7 @@ TEST_F(CatalogueTest, EntriesTakeTheirNamesFromThePrefix) {
     EXPECT_STREQ(run.name_prefix.buffer, "/sub/");
 }
 
-TEST_F(CatalogueTest, SortFoldsOnlyAsciiCapitals) {
+TEST_F(catalogue, SortFoldsOnlyAsciiCapitals) {
     start_prefix();
     add_files({"Zed", "ab", "a0", "a.txt", "A_b", "_x", "a-b"});
     set_prefix("/a/");
@@ -106,7 +106,7 @@ TEST_F(CatalogueTest, SortFoldsOnlyAsciiCapitals) {
     EXPECT_EQ(table_names(), expected);
 }
 
-TEST_F(CatalogueTest, BytesAboveAsciiSortAfterLettersWithoutFolding) {
+TEST_F(catalogue, BytesAboveAsciiSortAfterLettersWithoutFolding) {
     start_prefix();
     // "É" in UTF-8 is C3 89, "é" C3 A9: no folding outside ASCII.
     add_files({"\xc3\xa9t\xc3\xa9", "z", "\xc3\x89t\xc3\xa9", "Z1", "\x7f"});
@@ -115,7 +115,7 @@ TEST_F(CatalogueTest, BytesAboveAsciiSortAfterLettersWithoutFolding) {
     EXPECT_EQ(table_names(), expected);
 }
 
-TEST_F(CatalogueTest, NamesEqualUnderFoldingSortByTheirBytes) {
+TEST_F(catalogue, NamesEqualUnderFoldingSortByTheirBytes) {
     // Whatever order the directory yields them in, the result is the same.
     for (const std::vector<std::string> &order : {std::vector<std::string>{"readme", "README", "ReadMe"},
                                                   std::vector<std::string>{"README", "ReadMe", "readme"}}) {
@@ -134,7 +134,7 @@ TEST_F(CatalogueTest, NamesEqualUnderFoldingSortByTheirBytes) {
     EXPECT_LT(compare_names(&c, &b), 0);
 }
 
-TEST_F(CatalogueTest, LargeTablesSortAsNamePairsCompare) {
+TEST_F(catalogue, LargeTablesSortAsNamePairsCompare) {
     // Thousands of names sharing long prefixes, differing in case, length
     // and bytes above ASCII: the order is folded bytes, then plain bytes.
     std::mt19937 random(7);
@@ -170,7 +170,7 @@ TEST_F(CatalogueTest, LargeTablesSortAsNamePairsCompare) {
     EXPECT_EQ(table_names(), expected);
 }
 
-TEST_F(CatalogueTest, BuiltinEntriesFollowEveryInputName) {
+TEST_F(catalogue, BuiltinEntriesFollowEveryInputName) {
     ASSERT_EQ(derive_settings(), 0);
     start_prefix();
     ASSERT_EQ(add_dir_entry(), 0);
@@ -188,7 +188,7 @@ TEST_F(CatalogueTest, BuiltinEntriesFollowEveryInputName) {
     }
 }
 
-TEST_F(CatalogueTest, BuiltinEntriesFollowTheirSettings) {
+TEST_F(catalogue, BuiltinEntriesFollowTheirSettings) {
     struct {
         uint8_t transform_list, directories;
         std::vector<size_t> kept;  // indexes into builtin_names
@@ -209,7 +209,7 @@ TEST_F(CatalogueTest, BuiltinEntriesFollowTheirSettings) {
     }
 }
 
-TEST_F(CatalogueTest, ReleaseFreesOwnedEntriesAndSkipsBuiltins) {
+TEST_F(catalogue, ReleaseFreesOwnedEntriesAndSkipsBuiltins) {
     // Run under LeakSanitizer in the sanitizer build: a missed entry leaks,
     // a freed built-in crashes.
     start_prefix();

@@ -14,13 +14,13 @@ namespace {
 std::string catalogue_flat(const std::string &path) {
     settings.flatten_names = 1;
     start_prefix();
-    begin_capture();
+    stdout_capture capture;
     add_dir_entry();
     walk_dir(path.c_str());
     add_builtin_entries();
     sort_entries();
     drop_duplicate_names();
-    return end_capture();
+    return capture.finish();
 }
 
 std::vector<std::string> input_names(void) {
@@ -38,7 +38,7 @@ std::string content_of(const std::string &top, const its_entry *entry) {
 }
 }  // namespace
 
-TEST_F(CatalogueTest, FlattenedFilesKeepTheirRealPathsAndCollisionsAreDropped) {
+TEST_F(catalogue, FlattenedFilesKeepTheirRealPathsAndCollisionsAreDropped) {
     temp_dir root;
     write_file(root / "a", "top a");
     write_file(root / "sub/b", "sub b");
@@ -68,7 +68,7 @@ TEST_F(CatalogueTest, FlattenedFilesKeepTheirRealPathsAndCollisionsAreDropped) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
-TEST_F(CatalogueTest, FlattenedWalkStopsAtADirectoryLoop) {
+TEST_F(catalogue, FlattenedWalkStopsAtADirectoryLoop) {
     temp_dir root;
     write_file(root / "s/f", "f");
     ASSERT_EQ(symlink("..", (root / "s/up").c_str()), 0);
@@ -81,7 +81,7 @@ TEST_F(CatalogueTest, FlattenedWalkStopsAtADirectoryLoop) {
               std::string::npos);
 }
 
-TEST_F(CatalogueTest, FlattenedNamesAreLimitedAloneAndDirectoriesAreNot) {
+TEST_F(catalogue, FlattenedNamesAreLimitedAloneAndDirectoriesAreNot) {
     temp_dir root;
     // Deep enough that the real path passes 255 bytes: only the name counts.
     std::string deep = std::string(200, 'd') + "/" + std::string(200, 'e');
@@ -94,7 +94,7 @@ TEST_F(CatalogueTest, FlattenedNamesAreLimitedAloneAndDirectoriesAreNot) {
               std::string::npos);
 }
 
-TEST_F(CatalogueTest, FlattenedWalkNamesAnUnopenableDirectoryByItsPath) {
+TEST_F(catalogue, FlattenedWalkNamesAnUnopenableDirectoryByItsPath) {
     expect_as_unprivileged_user([]() -> std::string {
         temp_dir root;
         if (root.path().empty()) return "no temporary directory";
@@ -108,7 +108,7 @@ TEST_F(CatalogueTest, FlattenedWalkNamesAnUnopenableDirectoryByItsPath) {
     });
 }
 
-TEST_F(CatalogueTest, DuplicateDropLeavesDistinctNamesAlone) {
+TEST_F(catalogue, DuplicateDropLeavesDistinctNamesAlone) {
     // Without flattening no two names are byte-identical; the drop must keep
     // names that differ only in case.
     temp_dir root;
@@ -116,10 +116,10 @@ TEST_F(CatalogueTest, DuplicateDropLeavesDistinctNamesAlone) {
     write_file(root / "readme", "2");
     write_file(root / "s/README", "3");
     start_prefix();
-    begin_capture();
+    stdout_capture capture;
     walk_dir(root.path().c_str());
     sort_entries();
     drop_duplicate_names();
-    EXPECT_EQ(end_capture(), "");
+    EXPECT_EQ(capture.finish(), "");
     EXPECT_EQ(table_names(), (std::vector<std::string>{"/README", "/readme", "/s/", "/s/README"}));
 }

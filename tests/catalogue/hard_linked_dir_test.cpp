@@ -8,7 +8,7 @@
 // A directory reached by two paths without symbolic links: Linux forbids
 // hard links to directories, so a bind mount in a private mount namespace
 // stands in for one. Needs root and unshare; skipped elsewhere.
-TEST(HardLinkedDirectory, SecondPathIsWarnedAndWalkedAsUsual) {
+TEST(hard_linked_directory, SecondPathIsWarnedAndWalkedAsUsual) {
     if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "needs root and unshare";
     temp_dir work;
     write_file(work / "d/real/page.html", "x");

@@ -34,14 +34,14 @@ std::vector<std::string> sorted_names(void) {
 }
 
 int walk_captured(const std::string &path, std::string *output) {
-    begin_capture();
+    stdout_capture capture;
     int count = walk_dir(path.c_str());
-    *output = end_capture();
+    *output = capture.finish();
     return count;
 }
 }  // namespace
 
-TEST_F(CatalogueTest, WalkCataloguesFilesAndDirectoriesWithCounts) {
+TEST_F(catalogue, WalkCataloguesFilesAndDirectoriesWithCounts) {
     temp_dir root;
     make_small_tree(root);
     start_prefix();
@@ -67,7 +67,7 @@ TEST_F(CatalogueTest, WalkCataloguesFilesAndDirectoriesWithCounts) {
     EXPECT_EQ(walk_captured(root / "s", &output), 1);
 }
 
-TEST_F(CatalogueTest, WalkOfEmptyOrMissingDirectory) {
+TEST_F(catalogue, WalkOfEmptyOrMissingDirectory) {
     temp_dir root;
     start_prefix();
     std::string output;
@@ -80,7 +80,7 @@ TEST_F(CatalogueTest, WalkOfEmptyOrMissingDirectory) {
     EXPECT_EQ(run.entry_table.count, 0u);
 }
 
-TEST_F(CatalogueTest, WithoutDirectoryEntriesSubdirectoriesStillCount) {
+TEST_F(catalogue, WithoutDirectoryEntriesSubdirectoriesStillCount) {
     temp_dir root;
     make_small_tree(root);
     settings.add_directories = 0;
@@ -91,7 +91,7 @@ TEST_F(CatalogueTest, WithoutDirectoryEntriesSubdirectoriesStillCount) {
     EXPECT_EQ(sorted_names(), expected);
 }
 
-TEST_F(CatalogueTest, PrefixGrowsInStepsOfTenBytes) {
+TEST_F(catalogue, PrefixGrowsInStepsOfTenBytes) {
     temp_dir root;
     write_file(root / "seven77/f", "");
     write_file(root / "x/f", "");
@@ -111,7 +111,7 @@ TEST_F(CatalogueTest, PrefixGrowsInStepsOfTenBytes) {
     EXPECT_EQ(run.name_prefix.length, 1u);
 }
 
-TEST_F(CatalogueTest, NamesUpTo255BytesAreKept) {
+TEST_F(catalogue, NamesUpTo255BytesAreKept) {
     temp_dir root;
     // File: "/" + 254 bytes = 255 kept; "/" + 255 bytes refused.
     std::string file_ok(254, 'f'), file_long(255, 'g');
@@ -152,7 +152,7 @@ TEST_F(CatalogueTest, NamesUpTo255BytesAreKept) {
               std::string::npos);
 }
 
-TEST_F(CatalogueTest, SymbolicLinksAreFollowedAndDanglingOnesWarned) {
+TEST_F(catalogue, SymbolicLinksAreFollowedAndDanglingOnesWarned) {
     temp_dir root;
     write_file(root / "real/page", "p");
     write_file(root / "file", "f");
@@ -171,7 +171,7 @@ TEST_F(CatalogueTest, SymbolicLinksAreFollowedAndDanglingOnesWarned) {
     EXPECT_EQ(output.find("Hard linked"), std::string::npos);
 }
 
-TEST_F(CatalogueTest, LinkLoopEndsAtTheNameLimit) {
+TEST_F(catalogue, LinkLoopEndsAtTheNameLimit) {
     temp_dir root;
     write_file(root / "s/f", "");
     ASSERT_EQ(symlink("..", (root / "s/up").c_str()), 0);
@@ -192,7 +192,7 @@ TEST_F(CatalogueTest, LinkLoopEndsAtTheNameLimit) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
-TEST_F(CatalogueTest, SecondLoopOnADescentIsNotEntered) {
+TEST_F(catalogue, SecondLoopOnADescentIsNotEntered) {
     // Two links to "." would double the names at every level: 2^127 of
     // them. One loop is followed round; the other is refused on its path.
     temp_dir root;
@@ -235,7 +235,7 @@ TEST_F(CatalogueTest, SecondLoopOnADescentIsNotEntered) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
-TEST_F(CatalogueTest, LoopThroughTwoDirectoriesGoesRoundToTheLimit) {
+TEST_F(catalogue, LoopThroughTwoDirectoriesGoesRoundToTheLimit) {
     temp_dir root;
     write_file(root / "t/a/fa", "");
     write_file(root / "t/b/fb", "");
@@ -252,7 +252,7 @@ TEST_F(CatalogueTest, LoopThroughTwoDirectoriesGoesRoundToTheLimit) {
               std::string::npos);
 }
 
-TEST_F(CatalogueTest, HardLinkedFilesAreWarnedAndKept) {
+TEST_F(catalogue, HardLinkedFilesAreWarnedAndKept) {
     temp_dir root;
     write_file(root / "one", "shared");
     make_dir(root / "sub");
@@ -270,7 +270,7 @@ TEST_F(CatalogueTest, HardLinkedFilesAreWarnedAndKept) {
     EXPECT_EQ(run.input_size, 12u);
 }
 
-TEST_F(CatalogueTest, PipesAndSocketsAreLeftOutWithoutBlocking) {
+TEST_F(catalogue, PipesAndSocketsAreLeftOutWithoutBlocking) {
     temp_dir root;
     write_file(root / "page", "x");
     ASSERT_EQ(mkfifo((root / "fifo").c_str(), 0644), 0);
@@ -311,7 +311,7 @@ TEST_F(CatalogueTest, PipesAndSocketsAreLeftOutWithoutBlocking) {
     EXPECT_EQ(table_names(), std::vector<std::string>{"/page"});
 }
 
-TEST_F(CatalogueTest, WorkingDirectoryIsUntouchedWhateverThePathForm) {
+TEST_F(catalogue, WorkingDirectoryIsUntouchedWhateverThePathForm) {
     temp_dir root;
     write_file(root / "in/deep/tree/a", "");
     write_file(root / "in/deep/tree/s/b", "");
@@ -370,6 +370,6 @@ std::string check_permission_cases(void) {
 }
 }  // namespace
 
-TEST_F(CatalogueTest, UnreadableAndUnsearchableDirectories) {
+TEST_F(catalogue, UnreadableAndUnsearchableDirectories) {
     expect_as_unprivileged_user(check_permission_cases);
 }

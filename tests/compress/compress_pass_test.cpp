@@ -12,9 +12,6 @@
 #include "run/run_steps.h"
 #include "run/settings.h"
 
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStdout;
-
 namespace {
 std::string working_directory(void) {
     char buffer[PATH_MAX];
@@ -30,14 +27,14 @@ uint64_t temp_file_size(void) {
 uint64_t frames(uint64_t bytes) { return (bytes + 32767) / 32768; }
 }  // namespace
 
-class compress_pass_test : public compress_test {
+class compress_pass : public compress_test {
   protected:
     void compress(const std::string &input_path) {
         path_text = input_path;
         run.input_path = path_text.data();
-        CaptureStdout();
+        stdout_capture capture;
         compress_content();
-        printed = GetCapturedStdout();
+        printed = capture.finish();
     }
 
     void expect_consistent_results(uint64_t input_bytes) {
@@ -61,7 +58,7 @@ class compress_pass_test : public compress_test {
     std::string printed;
 };
 
-TEST_F(compress_pass_test, InputWithoutFilesGivesAnEmptyStream) {
+TEST_F(compress_pass, InputWithoutFilesGivesAnEmptyStream) {
     add_dir("/");
     add_dir("/empty/");
     add_builtins();
@@ -73,7 +70,7 @@ TEST_F(compress_pass_test, InputWithoutFilesGivesAnEmptyStream) {
     EXPECT_EQ(content_entry.offset, 182 + 8 * run.reset_table.count);
 }
 
-TEST_F(compress_pass_test, FilesSpanningFramesAreRecordedInOrder) {
+TEST_F(compress_pass, FilesSpanningFramesAreRecordedInOrder) {
     std::string a = pattern_bytes(40000, 1);
     std::string b(30000, 'b');
     std::string c = pattern_bytes(30001, 3);
@@ -94,14 +91,14 @@ TEST_F(compress_pass_test, FilesSpanningFramesAreRecordedInOrder) {
     EXPECT_EQ(printed, "Reading A ... done\nReading b ... done\nReading c-empty ... done\nReading c ... done\n");
 }
 
-TEST_F(compress_pass_test, InputOfWholeFramesEndsWithoutAnEmptyFrame) {
+TEST_F(compress_pass, InputOfWholeFramesEndsWithoutAnEmptyFrame) {
     make_file("x", pattern_bytes(65536, 9));
     add_builtins();
     compress(tree.path());
     expect_consistent_results(65536);
 }
 
-TEST_F(compress_pass_test, ContentFollowsTheLoweredResetTable) {
+TEST_F(compress_pass, ContentFollowsTheLoweredResetTable) {
     settings.write_transform_list = 0;
     ASSERT_EQ(derive_settings(), 0);
     make_file("x", "some bytes");
@@ -111,7 +108,7 @@ TEST_F(compress_pass_test, ContentFollowsTheLoweredResetTable) {
     EXPECT_EQ(content_entry.offset, 144 + 8 * run.reset_table.count);
 }
 
-TEST_F(compress_pass_test, WorkingDirectoryIsKeptForEveryPathForm) {
+TEST_F(compress_pass, WorkingDirectoryIsKeptForEveryPathForm) {
     write_file(tree / "outer/inner/f", "payload");
     const std::string start = working_directory();
     struct form {
@@ -134,7 +131,7 @@ TEST_F(compress_pass_test, WorkingDirectoryIsKeptForEveryPathForm) {
     }
 }
 
-TEST_F(compress_pass_test, RefusedWindowEndsTheRun) {
+TEST_F(compress_pass, RefusedWindowEndsTheRun) {
     settings.window_bits = 22;
     make_file("x", "bytes");
     add_builtins();
@@ -148,31 +145,31 @@ TEST_F(compress_pass_test, RefusedWindowEndsTheRun) {
         ::testing::ExitedWithCode(255), "ERROR: LZX initialization failed");
 }
 
-TEST_F(compress_pass_test, WalkedTreeIsFedInCatalogueOrder) {
+TEST_F(compress_pass, WalkedTreeIsFedInCatalogueOrder) {
     write_file(tree / "b.htm", "bee");
     write_file(tree / "A/z.htm", "zed");
     write_file(tree / "a0", "a-zero");
     path_text = tree.path();
     run.input_path = path_text.data();
-    CaptureStdout();
+    stdout_capture capture;
     ASSERT_EQ(catalogue_input(), 0);
     compress_content();
-    printed = GetCapturedStdout();
+    printed = capture.finish();
     // "/a/" sorts before "/a0" once capitals fold: "/" is below the digits.
     EXPECT_EQ(printed, "Reading A/z.htm ... done\nReading a0 ... done\nReading b.htm ... done\n");
     expect_consistent_results(12);
 }
 
-TEST_F(compress_pass_test, FlattenedNamesAreReadFromWhereTheyLie) {
+TEST_F(compress_pass, FlattenedNamesAreReadFromWhereTheyLie) {
     settings.flatten_names = 1;
     write_file(tree / "deep/down/inner.htm", "from below");
     write_file(tree / "top.htm", "on top");
     path_text = tree.path();
     run.input_path = path_text.data();
-    CaptureStdout();
+    stdout_capture capture;
     ASSERT_EQ(catalogue_input(), 0);
     compress_content();
-    printed = GetCapturedStdout();
+    printed = capture.finish();
     EXPECT_EQ(printed, "Reading inner.htm ... done\nReading top.htm ... done\n");
     expect_consistent_results(16);
 }

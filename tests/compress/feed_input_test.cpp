@@ -10,15 +10,12 @@
 #include "compress_fixture.h"
 #include "run/run_state.h"
 
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStdout;
-
-class feed_input_test : public compress_test {
+class input_feed : public compress_test {
   protected:
     void open_tree(void) { open_input_dir(tree.path().c_str()); }
 };
 
-TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
+TEST_F(input_feed, FilesFollowEachOtherInTableOrderAcrossRequests) {
     add_dir("/");
     its_entry *a = make_file("a.txt", "alpha");
     add_dir("/sub/");
@@ -27,9 +24,9 @@ TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     std::string stream = drain({7, 1, 300, 13});
-    std::string printed = GetCapturedStdout();
+    std::string printed = capture.finish();
 
     EXPECT_EQ(stream, "alpha" + pattern_bytes(1000, 1) + "0123456789");
     EXPECT_EQ(a->offset, 0u);
@@ -49,7 +46,7 @@ TEST_F(feed_input_test, FilesFollowEachOtherInTableOrderAcrossRequests) {
     EXPECT_EQ(namelist_entry.length, 60u);
 }
 
-TEST_F(feed_input_test, OddRequestSizesGiveTheSameStream) {
+TEST_F(input_feed, OddRequestSizesGiveTheSameStream) {
     std::string expected;
     for (int i = 0; i < 6; i++) {
         std::string bytes = pattern_bytes(static_cast<size_t>(i * 777 + (i % 2)), static_cast<uint32_t>(i));
@@ -66,32 +63,32 @@ TEST_F(feed_input_test, OddRequestSizesGiveTheSameStream) {
         }
         run.current_index = 0;
         run.total_bytes = 0;
-        CaptureStdout();
+        stdout_capture capture;
         std::string stream = drain({size});
-        GetCapturedStdout();
+        capture.finish();
         // drain() stops at the first short answer, so equality also shows
         // that every earlier request was filled.
         EXPECT_EQ(stream, expected);
     }
 }
 
-TEST_F(feed_input_test, EmptyFileTakesNoRoomAndEndsInSectionZero) {
+TEST_F(input_feed, EmptyFileTakesNoRoomAndEndsInSectionZero) {
     make_file("a", "xyz");
     its_entry *empty = make_file("b", "");
     its_entry *c = make_file("c", "12");
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "xyz12");
-    EXPECT_EQ(GetCapturedStdout(), "Reading a ... done\nReading b ... done\nReading c ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading a ... done\nReading b ... done\nReading c ... done\n");
     EXPECT_EQ(empty->section, 0u);
     EXPECT_EQ(empty->offset, 0u);
     EXPECT_EQ(empty->length, 0u);
     EXPECT_EQ(c->offset, 3u);
 }
 
-TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
+TEST_F(input_feed, UnopenableFileIsReportedAndTakesNoRoom) {
     make_file("a", "xyz");
     its_entry *missing = add_file("/gone");
     write_file(tree / "target", "t");
@@ -101,9 +98,9 @@ TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({5}), "xyz12");
-    EXPECT_EQ(GetCapturedStdout(),
+    EXPECT_EQ(capture.finish(),
               "Reading a ... done\nERROR: Failed opening gone\nERROR: Failed opening dangling\nReading c ... done\n");
     for (its_entry *entry : {missing, dangling}) {
         EXPECT_EQ(entry->section, 0u);
@@ -113,7 +110,7 @@ TEST_F(feed_input_test, UnopenableFileIsReportedAndTakesNoRoom) {
     EXPECT_EQ(c->offset, 3u);
 }
 
-TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
+TEST_F(input_feed, PathThroughMoreLinksThanOneLookupFollows) {
     // The walk goes round a link to "." one level at a time, up to the name
     // limit; one lookup of the whole path would stop at 40 links.
     write_file(tree / "f", "looped");
@@ -125,14 +122,14 @@ TEST_F(feed_input_test, PathThroughMoreLinksThanOneLookupFollows) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "looped");
-    EXPECT_EQ(GetCapturedStdout(), "Reading " + deep + "f ... done\nERROR: Failed opening " + deep + "gone\n");
+    EXPECT_EQ(capture.finish(), "Reading " + deep + "f ... done\nERROR: Failed opening " + deep + "gone\n");
     EXPECT_EQ(found->length, 6u);
     EXPECT_EQ(missing->section, 0u);
 }
 
-TEST_F(feed_input_test, FlattenedNameFromAPathLongerThanOneLookupTakes) {
+TEST_F(input_feed, FlattenedNameFromAPathLongerThanOneLookupTakes) {
     // The walk enters one directory at a time, so its paths have no limit.
     std::string level(250, 'd'), source;
     int dir = open(tree.path().c_str(), O_RDONLY | O_DIRECTORY);
@@ -154,13 +151,13 @@ TEST_F(feed_input_test, FlattenedNameFromAPathLongerThanOneLookupTakes) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "far down");
-    EXPECT_EQ(GetCapturedStdout(), "Reading deep.htm ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading deep.htm ... done\n");
     EXPECT_EQ(deep->length, 8u);
 }
 
-TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
+TEST_F(input_feed, UnreadableFileIsReportedAndNamesNothing) {
     make_file("a", "xyz");
     // Opening a directory works; reading it fails.
     ASSERT_EQ(mkdir((tree / "d").c_str(), 0755), 0);
@@ -169,33 +166,33 @@ TEST_F(feed_input_test, UnreadableFileIsReportedAndNamesNothing) {
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({4}), "xyz12");
-    EXPECT_EQ(GetCapturedStdout(), "Reading a ... done\nReading d ... ERROR: Failed reading d\nReading c ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading a ... done\nReading d ... ERROR: Failed reading d\nReading c ... done\n");
     EXPECT_EQ(unreadable->section, 0u);
     EXPECT_EQ(unreadable->offset, 0u);
     EXPECT_EQ(unreadable->length, 0u);
     EXPECT_EQ(c->offset, 3u);
 }
 
-TEST_F(feed_input_test, FileThatFillsARequestStaysOpenUntilTheNext) {
+TEST_F(input_feed, FileThatFillsARequestStaysOpenUntilTheNext) {
     its_entry *a = make_file("a", "12345678");
     its_entry *b = make_file("b", "abc");
     add_builtins();
     open_tree();
 
     char buffer[8];
-    CaptureStdout();
+    stdout_capture capture;
     ASSERT_EQ(feed_input(nullptr, 8, buffer), 8);
-    EXPECT_EQ(GetCapturedStdout(), "Reading a ... ");
+    EXPECT_EQ(capture.finish(), "Reading a ... ");
     EXPECT_NE(run.input_file, nullptr);
     EXPECT_EQ(run.current_index, 0u);
     EXPECT_EQ(a->length, 0u);
     EXPECT_EQ(input_exhausted(nullptr), 0);
 
-    CaptureStdout();
+    stdout_capture rest;
     ASSERT_EQ(feed_input(nullptr, 8, buffer), 3);
-    EXPECT_EQ(GetCapturedStdout(), "done\nReading b ... done\n");
+    EXPECT_EQ(rest.finish(), "done\nReading b ... done\n");
     EXPECT_EQ(std::string(buffer, 3), "abc");
     EXPECT_EQ(a->length, 8u);
     EXPECT_EQ(b->offset, 8u);
@@ -203,7 +200,7 @@ TEST_F(feed_input_test, FileThatFillsARequestStaysOpenUntilTheNext) {
     EXPECT_EQ(feed_input(nullptr, 8, buffer), 0);
 }
 
-TEST_F(feed_input_test, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
+TEST_F(input_feed, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
     add_dir("/");
     add_dir("/empty/");
     add_builtins();
@@ -215,35 +212,35 @@ TEST_F(feed_input_test, InputWithoutFilesIsNotExhaustedBeforeTheFirstRequest) {
     EXPECT_EQ(input_exhausted(nullptr), 1);
 }
 
-TEST_F(feed_input_test, EmptyTableIsExhausted) { EXPECT_EQ(input_exhausted(nullptr), 1); }
+TEST_F(input_feed, EmptyTableIsExhausted) { EXPECT_EQ(input_exhausted(nullptr), 1); }
 
-TEST_F(feed_input_test, SourcePathIsOpenedInPlaceOfTheInternalName) {
+TEST_F(input_feed, SourcePathIsOpenedInPlaceOfTheInternalName) {
     write_file(tree / "deep/er/x", "flat");
     its_entry *x = add_file("/x", "deep/er/x");
     add_builtins();
     open_tree();
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({10}), "flat");
-    EXPECT_EQ(GetCapturedStdout(), "Reading x ... done\n");
+    EXPECT_EQ(capture.finish(), "Reading x ... done\n");
     EXPECT_EQ(x->length, 4u);
 }
 
-TEST_F(feed_input_test, MissingInputDirectoryFailsEveryFileOnItsOwn) {
+TEST_F(input_feed, MissingInputDirectoryFailsEveryFileOnItsOwn) {
     make_file("a", "1");
     make_file("b", "2");
     add_builtins();
     open_input_dir((tree / "no-such-dir").c_str());
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({10}), "");
-    EXPECT_EQ(GetCapturedStdout(), "ERROR: Failed opening a\nERROR: Failed opening b\n");
+    EXPECT_EQ(capture.finish(), "ERROR: Failed opening a\nERROR: Failed opening b\n");
 }
 
 // The walk catalogued regular files only; by the time they are read one may
 // have become a pipe or a device. Reading those could block for ever (a pipe
 // with a writer, a terminal) or never end (/dev/zero).
-TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
+TEST_F(input_feed, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     ASSERT_EQ(mkfifo((tree / "pipe").c_str(), 0644), 0);
     its_entry *pipe = add_file("/pipe");
     ASSERT_EQ(symlink("/dev/zero", (tree / "zero").c_str()), 0);
@@ -253,10 +250,10 @@ TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     open_tree();
 
     // Not drain(): with /dev/zero read, it would gather bytes without end.
-    CaptureStdout();
+    stdout_capture capture;
     char buffer[64];
     int got = feed_input(nullptr, sizeof buffer, buffer);
-    std::string printed = GetCapturedStdout();
+    std::string printed = capture.finish();
     ASSERT_EQ(got, 3);
     EXPECT_EQ(std::string(buffer, 3), "end");
     EXPECT_EQ(printed,
@@ -274,7 +271,7 @@ TEST_F(feed_input_test, NameThatIsNoLongerARegularFileIsLeftOutUnread) {
     EXPECT_EQ(input_exhausted(nullptr), 1);
 }
 
-TEST_F(feed_input_test, StreamReaching4GiBEndsTheRun) {
+TEST_F(input_feed, StreamReaching4GiBEndsTheRun) {
     make_file("a", "0123456789");
     add_builtins();
     open_tree();
@@ -289,14 +286,14 @@ TEST_F(feed_input_test, StreamReaching4GiBEndsTheRun) {
         ::testing::ExitedWithCode(255), "ERROR: The input files add up to 4 GiB or more; an ITS file holds less than 4 GiB");
 }
 
-TEST_F(feed_input_test, StreamMayEndOneByteShortOf4GiB) {
+TEST_F(input_feed, StreamMayEndOneByteShortOf4GiB) {
     make_file("a", "0123456789");
     add_builtins();
     open_tree();
     run.total_bytes = UINT32_MAX - 10;
 
-    CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(drain({64}), "0123456789");
-    GetCapturedStdout();
+    capture.finish();
     EXPECT_EQ(run.total_bytes, UINT32_MAX);
 }

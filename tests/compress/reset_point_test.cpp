@@ -5,9 +5,9 @@
 #include "compress_fixture.h"
 #include "run/run_state.h"
 
-using reset_point_test = compress_test;
+using reset_point = compress_test;
 
-TEST_F(reset_point_test, GrowsAheadOfNeed) {
+TEST_F(reset_point, GrowsAheadOfNeed) {
     record_reset_point(nullptr, 0, 100);
     EXPECT_EQ(run.reset_table.capacity, 10u);
     for (uint32_t i = 1; i < 9; i++) record_reset_point(nullptr, 0, 100 + i);
@@ -27,7 +27,7 @@ TEST_F(reset_point_test, GrowsAheadOfNeed) {
     EXPECT_EQ(run.reset_table.values[29], 129u);
 }
 
-TEST_F(reset_point_test, KeepsTheThirdValueWidened) {
+TEST_F(reset_point, KeepsTheThirdValueWidened) {
     record_reset_point(nullptr, 32768, 0xFFFFFFFFu);
     record_reset_point(nullptr, 7, 3);
     ASSERT_EQ(run.reset_table.count, 2u);
@@ -35,7 +35,7 @@ TEST_F(reset_point_test, KeepsTheThirdValueWidened) {
     EXPECT_EQ(run.reset_table.values[1], 3u);
 }
 
-TEST_F(reset_point_test, WriteCompressedAppendsToTheContextFile) {
+TEST_F(reset_point, WriteCompressedAppendsToTheContextFile) {
     FILE *file = tmpfile();
     ASSERT_NE(file, nullptr);
     char first[] = "abc";

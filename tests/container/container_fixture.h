@@ -11,7 +11,7 @@
 #include "container_test_support.h"
 #include "run/settings.h"
 
-class ContainerTest : public ::testing::Test {
+class container : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override {

@@ -225,7 +225,7 @@ inline void check_directory(const std::string &bytes, size_t base, const dir_sum
 
 // Settings derived, an empty temporary stream as the output; everything put
 // back afterwards.
-class DirectoryOutputTest : public ::testing::Test {
+class directory_output_test : public ::testing::Test {
   protected:
     void SetUp() override {
         reset_run_for_test();

@@ -53,7 +53,7 @@ void expect_itsp_header(const std::string &f, size_t at, const header_fields &h)
 }  // namespace
 
 // Ten small files: the whole directory is one leaf.
-TEST_F(ContainerTest, OneLeafLayoutFieldByField) {
+TEST_F(container, OneLeafLayoutFieldByField) {
     catalogue_files(10);
     std::string content = pattern_bytes(1000);
     compressed(content, {100, 200, 300});
@@ -122,7 +122,7 @@ TEST_F(ContainerTest, OneLeafLayoutFieldByField) {
     EXPECT_EQ(chunk.length[16], 48 + 8 * r);
 }
 
-TEST_F(ContainerTest, TwoLeavesAndAnIndex) {
+TEST_F(container, TwoLeavesAndAnIndex) {
     catalogue_files(150);
     compressed(pattern_bytes(10), {});
     std::string f = write();
@@ -136,7 +136,7 @@ TEST_F(ContainerTest, TwoLeavesAndAnIndex) {
     check_directory(f, 204, summary, 4096, 5);
 }
 
-TEST_F(ContainerTest, VersionTwoHeaderHasNoSectionOffset) {
+TEST_F(container, VersionTwoHeaderHasNoSectionOffset) {
     settings.itsf_version = 2;
     catalogue_files(10);
     compressed(pattern_bytes(7), {5});
@@ -155,7 +155,7 @@ TEST_F(ContainerTest, VersionTwoHeaderHasNoSectionOffset) {
 }
 
 // Versions without a layout of their own are written like version 3.
-TEST_F(ContainerTest, OtherVersionsUseTheVersionThreeLayout) {
+TEST_F(container, OtherVersionsUseTheVersionThreeLayout) {
     settings.itsf_version = 4;
     catalogue_files(10);
     compressed("", {});
@@ -166,7 +166,7 @@ TEST_F(ContainerTest, OtherVersionsUseTheVersionThreeLayout) {
     expect_itsp_header(f, 120, {1, 0xFFFFFFFF, 0, 1});
 }
 
-TEST_F(ContainerTest, WithoutTransformListSectionZeroIsShorter) {
+TEST_F(container, WithoutTransformListSectionZeroIsShorter) {
     settings.write_transform_list = 0;
     catalogue_files(10);
     compressed(pattern_bytes(20), {});
@@ -186,7 +186,7 @@ TEST_F(ContainerTest, WithoutTransformListSectionZeroIsShorter) {
 }
 
 // Windows per reset is half the window size, rounded down.
-TEST_F(ContainerTest, ControlDataFollowsTheWindowCode) {
+TEST_F(container, ControlDataFollowsTheWindowCode) {
     for (uint32_t code : {1u, 2u, 0x40u}) {
         SCOPED_TRACE(code);
         TearDown();
@@ -201,7 +201,7 @@ TEST_F(ContainerTest, ControlDataFollowsTheWindowCode) {
     }
 }
 
-TEST_F(ContainerTest, AsciiTransformList) {
+TEST_F(container, AsciiTransformList) {
     settings.list_guid_utf16 = 0;
     catalogue_files(3);
     compressed("", {});
@@ -210,7 +210,7 @@ TEST_F(ContainerTest, AsciiTransformList) {
     EXPECT_EQ(le64(f, 4398), 300u);
 }
 
-TEST_F(ContainerTest, EmptyResetTableHasOnlyItsZeroEntry) {
+TEST_F(container, EmptyResetTableHasOnlyItsZeroEntry) {
     catalogue_files(3);
     compressed("", {});
     std::string f = write();
@@ -223,7 +223,7 @@ TEST_F(ContainerTest, EmptyResetTableHasOnlyItsZeroEntry) {
 
 // Whole multiples of the copy buffer end with an empty read; other sizes end
 // with a short block. Either way every byte arrives.
-TEST_F(ContainerTest, ContentCopiedWholeForAnySize) {
+TEST_F(container, ContentCopiedWholeForAnySize) {
     for (size_t size : {0, 1, 511, 512, 513, 1536, 4000}) {
         SCOPED_TRACE(size);
         TearDown();
@@ -238,7 +238,7 @@ TEST_F(ContainerTest, ContentCopiedWholeForAnySize) {
     }
 }
 
-TEST(CopyContent, CopiesFromTheCurrentPositionAndCountsBytes) {
+TEST(copy_content, CopiesFromTheCurrentPositionAndCountsBytes) {
     FILE *from = tmpfile();
     FILE *to = tmpfile();
     std::string bytes = pattern_bytes(1600);
@@ -250,7 +250,7 @@ TEST(CopyContent, CopiesFromTheCurrentPositionAndCountsBytes) {
     fclose(to);
 }
 
-TEST_F(ContainerTest, UnwritableOutputEndsTheRun) {
+TEST_F(container, UnwritableOutputEndsTheRun) {
     catalogue_files(3);
     compressed("abc", {});
     write_file(output_path(), "");
@@ -258,7 +258,7 @@ TEST_F(ContainerTest, UnwritableOutputEndsTheRun) {
     EXPECT_ENDS_RUN(write_container(), "ERROR: Output file write error\n");
 }
 
-TEST_F(ContainerTest, FullDeviceEndsTheRun) {
+TEST_F(container, FullDeviceEndsTheRun) {
     catalogue_files(3);
     compressed("abc", {});
     run.output_file = fopen("/dev/full", "wb");
@@ -266,7 +266,7 @@ TEST_F(ContainerTest, FullDeviceEndsTheRun) {
     EXPECT_ENDS_RUN(write_container(), "ERROR: Output file write error\n");
 }
 
-TEST_F(ContainerTest, UnreadableTemporaryFileEndsTheRun) {
+TEST_F(container, UnreadableTemporaryFileEndsTheRun) {
     catalogue_files(3);
     compressed("abc", {});
     fclose(run.temp_file);
@@ -278,7 +278,7 @@ TEST_F(ContainerTest, UnreadableTemporaryFileEndsTheRun) {
 
 // A pipe takes the bytes but not the seeks over the patched fields; the
 // result would be a shifted, unpatched file, so it is an output error.
-TEST_F(ContainerTest, UnseekableOutputEndsTheRun) {
+TEST_F(container, UnseekableOutputEndsTheRun) {
     catalogue_files(3);
     compressed("abc", {});
     int ends[2];
@@ -290,7 +290,7 @@ TEST_F(ContainerTest, UnseekableOutputEndsTheRun) {
     close(ends[0]);
 }
 
-TEST_F(ContainerTest, FinishedFileHasNoErrorAndStaysOpen) {
+TEST_F(container, FinishedFileHasNoErrorAndStaysOpen) {
     catalogue_files(3);
     compressed("abc", {});
     open_output();

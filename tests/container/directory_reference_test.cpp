@@ -123,7 +123,7 @@ class model_directory {
     int32_t last_chunk_ = -1, last_leaf_ = -1;
 };
 
-class DirectoryReferenceTest : public ::testing::Test {
+class directory_reference : public ::testing::Test {
   protected:
     void SetUp() override {
         reset_run_for_test();
@@ -137,7 +137,7 @@ class DirectoryReferenceTest : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(DirectoryReferenceTest, OneAndTwoLevelsMatchTheSingleIndexAlgorithm) {
+TEST_F(directory_reference, OneAndTwoLevelsMatchTheSingleIndexAlgorithm) {
     std::mt19937 random(777);
     int compared = 0;
     for (uint32_t chunk_size : {1024u, 4096u}) {
@@ -165,7 +165,7 @@ TEST_F(DirectoryReferenceTest, OneAndTwoLevelsMatchTheSingleIndexAlgorithm) {
     EXPECT_GE(compared, 12);
 }
 
-TEST_F(DirectoryReferenceTest, LargestTwoLevelTreeMatches) {
+TEST_F(directory_reference, LargestTwoLevelTreeMatches) {
     add_numbered_entries(14868, 30);
     std::optional<std::string> expected = model_directory(4096, 5, false).build();
     ASSERT_TRUE(expected);

@@ -9,7 +9,7 @@
 #include "run/shutdown.h"
 
 namespace {
-class DirectoryTest : public DirectoryOutputTest {
+class directory : public directory_output_test {
   protected:
     // Builds the directory and reads back what was written, checking that
     // the output is left after the last chunk and the levels released.
@@ -39,7 +39,7 @@ std::string index_entry(uint32_t name_number, uint8_t chunk_number) {
 
 // 300 entries of 30-byte names: three leaves of 118, 118 and 64 entries and
 // one index chunk.
-TEST_F(DirectoryTest, WorkedExampleThreeLeavesAndAnIndex) {
+TEST_F(directory, WorkedExampleThreeLeavesAndAnIndex) {
     add_numbered_entries(300, 30);
     dir_summary summary;
     std::string bytes = build(summary);
@@ -90,7 +90,7 @@ TEST_F(DirectoryTest, WorkedExampleThreeLeavesAndAnIndex) {
     check_directory(bytes, 0, summary, 4096, 5);
 }
 
-TEST_F(DirectoryTest, OneLeafHasNoLinksAndNoRoot) {
+TEST_F(directory, OneLeafHasNoLinksAndNoRoot) {
     add_numbered_entries(118, 30);
     dir_summary summary;
     std::string bytes = build(summary);
@@ -102,7 +102,7 @@ TEST_F(DirectoryTest, OneLeafHasNoLinksAndNoRoot) {
     check_directory(bytes, 0, summary, 4096, 5);
 }
 
-TEST_F(DirectoryTest, OneEntryMoreStartsASecondLeafAndTheIndex) {
+TEST_F(directory, OneEntryMoreStartsASecondLeafAndTheIndex) {
     add_numbered_entries(119, 30);
     dir_summary summary;
     std::string bytes = build(summary);
@@ -120,7 +120,7 @@ TEST_F(DirectoryTest, OneEntryMoreStartsASecondLeafAndTheIndex) {
     check_directory(bytes, 0, summary, 4096, 5);
 }
 
-TEST_F(DirectoryTest, SixthEntryTakesTheFirstQuickrefSlot) {
+TEST_F(directory, SixthEntryTakesTheFirstQuickrefSlot) {
     add_numbered_entries(5, 30);
     dir_summary summary;
     std::string five = build(summary);
@@ -137,7 +137,7 @@ TEST_F(DirectoryTest, SixthEntryTakesTheFirstQuickrefSlot) {
 
 // Fifteen 259-byte entries leave 185 free bytes: entry 15 fits on its own
 // but not with the slot it is due, so it begins the next leaf.
-TEST_F(DirectoryTest, DueSlotThatDoesNotFitMakesTheChunkFull) {
+TEST_F(directory, DueSlotThatDoesNotFitMakesTheChunkFull) {
     for (uint32_t i = 0; i < 15; i++) add_test_entry(numbered_name(i, 254), 1, 0, 0);
     add_test_entry(numbered_name(15, 180), 1, 0, 0);
     dir_summary summary;
@@ -152,7 +152,7 @@ TEST_F(DirectoryTest, DueSlotThatDoesNotFitMakesTheChunkFull) {
 
 // Sixteen 239-byte entries, three slots and one 244-byte entry fill the
 // data area to its last byte.
-TEST_F(DirectoryTest, EntryNeedingExactlyTheFreeBytesFits) {
+TEST_F(directory, EntryNeedingExactlyTheFreeBytesFits) {
     for (uint32_t i = 0; i < 16; i++) add_test_entry(numbered_name(i, 234), 1, 0, 0);
     add_test_entry(numbered_name(16, 239), 1, 0, 0);
     dir_summary summary;
@@ -172,7 +172,7 @@ TEST_F(DirectoryTest, EntryNeedingExactlyTheFreeBytesFits) {
 
 // Name lengths of 128 and more are encints too, as readers expect: 200 is
 // stored as 81 48, not as the single byte C8.
-TEST_F(DirectoryTest, LongNameAndMultiByteEncints) {
+TEST_F(directory, LongNameAndMultiByteEncints) {
     std::string name = numbered_name(7, 200);
     add_test_entry(name, 1, 1000, 200);
     add_test_entry(numbered_name(8, 127), 1, 0, 0);
@@ -186,7 +186,7 @@ TEST_F(DirectoryTest, LongNameAndMultiByteEncints) {
 
 // The longest names, 255 bytes, fill a leaf with 15 entries of 260 bytes
 // and an index chunk with 15 entries of 258 or 259 bytes.
-TEST_F(DirectoryTest, LongestNamesPerChunk) {
+TEST_F(directory, LongestNamesPerChunk) {
     add_numbered_entries(16, 255);
     dir_summary summary;
     std::string bytes = build(summary);
@@ -198,7 +198,7 @@ TEST_F(DirectoryTest, LongestNamesPerChunk) {
 }
 
 // 126 leaves fill the index chunk to its last entry: 126 entries, 25 slots.
-TEST_F(DirectoryTest, LargestTreeOfDepthTwo) {
+TEST_F(directory, LargestTreeOfDepthTwo) {
     add_numbered_entries(14868, 30);
     dir_summary summary;
     std::string bytes = build(summary);
@@ -211,7 +211,7 @@ TEST_F(DirectoryTest, LargestTreeOfDepthTwo) {
     check_directory(bytes, 0, summary, 4096, 5);
 }
 
-TEST_F(DirectoryTest, OneEntryMoreThanDepthTwoHolds) {
+TEST_F(directory, OneEntryMoreThanDepthTwoHolds) {
     add_numbered_entries(14869, 30);
     dir_summary summary;
     std::string bytes = build(summary);
@@ -221,7 +221,7 @@ TEST_F(DirectoryTest, OneEntryMoreThanDepthTwoHolds) {
     check_directory(bytes, 0, summary, 4096, 5);
 }
 
-TEST_F(DirectoryTest, FreeGapsAreZerosWhenCleared) {
+TEST_F(directory, FreeGapsAreZerosWhenCleared) {
     settings.clear_free_space = 1;
     add_numbered_entries(300, 30);
     dir_summary summary;
@@ -231,7 +231,7 @@ TEST_F(DirectoryTest, FreeGapsAreZerosWhenCleared) {
     check_directory(bytes, 0, summary, 4096, 5);
 }
 
-TEST_F(DirectoryTest, EmptyTableGivesOneEmptyLeaf) {
+TEST_F(directory, EmptyTableGivesOneEmptyLeaf) {
     dir_summary summary;
     std::string bytes = build(summary);
     expect_summary(summary, 1, 1, 0, 0xFFFFFFFF);
@@ -242,7 +242,7 @@ TEST_F(DirectoryTest, EmptyTableGivesOneEmptyLeaf) {
 
 // Only a chunk far larger than the default can hold 65535 entries; the
 // 16-bit count then closes it whatever room is left.
-TEST_F(DirectoryTest, EntryCountLimitClosesAChunk) {
+TEST_F(directory, EntryCountLimitClosesAChunk) {
     settings.chunk_size = 1 << 19;
     for (uint32_t i = 0; i < 65536; i++) add_test_entry("a", 0, 0, 0);
     dir_summary summary = build_directory();
@@ -254,30 +254,29 @@ TEST_F(DirectoryTest, EntryCountLimitClosesAChunk) {
 
 // Two index entries of 255-byte names with 5-byte chunk numbers take 524
 // bytes, and an index chunk has 10 of its own.
-TEST_F(DirectoryTest, ChunkSizesThatCannotIndexTwoLongestNamesAreRefused) {
+TEST_F(directory, ChunkSizesThatCannotIndexTwoLongestNamesAreRefused) {
     for (uint16_t spacing : {5, 1}) {
         run.quickref_spacing = spacing;
         const uint32_t smallest = spacing == 1 ? 536 : 534;
         for (uint32_t chunk_size : {0u, 8u, smallest - 1, smallest, 4096u}) {
             SCOPED_TRACE(::testing::Message() << spacing << " " << chunk_size);
             settings.chunk_size = chunk_size;
-            testing::internal::CaptureStdout();
+            stdout_capture capture;
             const int result = check_chunk_size();
-            const std::string printed = testing::internal::GetCapturedStdout();
             EXPECT_EQ(result, chunk_size >= smallest ? 0 : -1);
-            EXPECT_EQ(printed, chunk_size >= smallest ? "" : "ERROR: directory chunk size is too small\n");
+            EXPECT_EQ(capture.finish(), chunk_size >= smallest ? "" : "ERROR: directory chunk size is too small\n");
         }
     }
 }
 
-TEST_F(DirectoryTest, EntryLargerThanAnEmptyChunkEndsTheRun) {
+TEST_F(directory, EntryLargerThanAnEmptyChunkEndsTheRun) {
     settings.chunk_size = 64;
     add_test_entry(numbered_name(1, 41), 0, 0, 0);
     EXPECT_ENDS_RUN(build_directory(), "ERROR: directory chunk size is too small\n");
 }
 
 // The previous run's chunk count must not leak into the numbering.
-TEST_F(DirectoryTest, NumberingStartsAtZeroEachTime) {
+TEST_F(directory, NumberingStartsAtZeroEachTime) {
     add_numbered_entries(119, 30);
     dir_summary first = build_directory();
     dir_summary second = build_directory();

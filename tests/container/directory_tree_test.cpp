@@ -9,7 +9,7 @@
 #include "run/settings.h"
 
 namespace {
-class DirectoryTreeTest : public DirectoryOutputTest {
+class directory_tree : public directory_output_test {
   protected:
     dir_summary build_and_check(void) {
         dir_summary summary = build_directory();
@@ -21,14 +21,14 @@ class DirectoryTreeTest : public DirectoryOutputTest {
 };
 }  // namespace
 
-TEST_F(DirectoryTreeTest, DepthThreeWithLongerNames) {
+TEST_F(directory_tree, DepthThreeWithLongerNames) {
     add_numbered_entries(45000, 60);
     EXPECT_EQ(build_and_check().depth, 3u);
 }
 
 // 255-byte names: 15 entries per chunk at every level, so 3,400 entries
 // need 227 leaves, 16 index chunks above them, then 2, then the root.
-TEST_F(DirectoryTreeTest, DepthFourWithLongestNames) {
+TEST_F(directory_tree, DepthFourWithLongestNames) {
     add_numbered_entries(3400, 255);
     dir_summary summary = build_and_check();
     EXPECT_EQ(summary.depth, 4u);
@@ -36,7 +36,7 @@ TEST_F(DirectoryTreeTest, DepthFourWithLongestNames) {
 }
 
 // Small chunks reach six levels cheaply.
-TEST_F(DirectoryTreeTest, DepthSixWithSmallChunks) {
+TEST_F(directory_tree, DepthSixWithSmallChunks) {
     settings.chunk_size = 256;
     add_numbered_entries(20000, 30);
     EXPECT_EQ(build_and_check().depth, 6u);
@@ -44,7 +44,7 @@ TEST_F(DirectoryTreeTest, DepthSixWithSmallChunks) {
 
 // Random name lengths and values of every encint size, over chunk sizes,
 // densities and entry counts around the level boundaries.
-TEST_F(DirectoryTreeTest, RandomCataloguesKeepTheTreeWhole) {
+TEST_F(directory_tree, RandomCataloguesKeepTheTreeWhole) {
     std::mt19937 random(12345);
     for (uint32_t chunk_size : {512u, 1024u, 4096u}) {
         for (uint32_t density : {0u, 2u, 4u}) {

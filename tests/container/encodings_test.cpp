@@ -38,7 +38,7 @@ std::string written(Write write) {
 }
 }  // namespace
 
-TEST(Encint, WorkedExamples) {
+TEST(encint, WorkedExamples) {
     EXPECT_EQ(encint_hex(0), "00");
     EXPECT_EQ(encint_hex(1), "01");
     EXPECT_EQ(encint_hex(127), "7F");
@@ -53,7 +53,7 @@ TEST(Encint, WorkedExamples) {
     EXPECT_EQ(encint_hex(0xFFFFFFFF), "8F FF FF FF 7F");
 }
 
-TEST(Encint, SizesAtGroupBoundaries) {
+TEST(encint, SizesAtGroupBoundaries) {
     EXPECT_EQ(encint_size(0), 1u);
     EXPECT_EQ(encint_size(127), 1u);
     EXPECT_EQ(encint_size(128), 2u);
@@ -68,7 +68,7 @@ TEST(Encint, SizesAtGroupBoundaries) {
 
 // Sizes agree with what is stored, and decoding gives the value back, over
 // every bit pattern width and a stride through the whole 32-bit range.
-TEST(Encint, RoundTripSweep) {
+TEST(encint, RoundTripSweep) {
     std::vector<uint32_t> values;
     for (uint32_t bit = 0; bit < 32; bit++) {
         uint32_t power = 1u << bit;
@@ -93,7 +93,7 @@ TEST(Encint, RoundTripSweep) {
     }
 }
 
-TEST(PutLittleEndian, WorkedExamples) {
+TEST(little_endian, WorkedExamples) {
     EXPECT_EQ(written([](FILE *s) { return put_le16(s, 0x0102); }), "02 01");
     EXPECT_EQ(written([](FILE *s) { return put_le32(s, 0x01020304); }), "04 03 02 01");
     EXPECT_EQ(written([](FILE *s) { return put_le32(s, static_cast<uint32_t>(-1)); }), "FF FF FF FF");
@@ -106,7 +106,7 @@ TEST(PutLittleEndian, WorkedExamples) {
 
 // A failed write is reported by its count and the stream's error indicator,
 // and the caller carries on.
-TEST(PutLittleEndian, FailedWriteReturnsZero) {
+TEST(little_endian, FailedWriteReturnsZero) {
     FILE *stream = fopen("/dev/null", "rb");
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(put_le16(stream, 1), 0u);

@@ -14,16 +14,16 @@ struct expected_file {
     uint32_t section, offset, length;
 };
 
-class MspackReaderTest : public ContainerTest {
+class mspack_reader : public container {
   protected:
     void SetUp() override {
-        ContainerTest::SetUp();
+        container::SetUp();
         reader = mspack_create_chm_decompressor(nullptr);
         ASSERT_NE(reader, nullptr);
     }
     void TearDown() override {
         mspack_destroy_chm_decompressor(reader);
-        ContainerTest::TearDown();
+        container::TearDown();
     }
 
     // Every name of the catalogue that is not a directory.
@@ -70,7 +70,7 @@ class MspackReaderTest : public ContainerTest {
 };
 }  // namespace
 
-TEST_F(MspackReaderTest, OpenListsEveryFile) {
+TEST_F(mspack_reader, OpenListsEveryFile) {
     catalogue_files(300);
     compressed(pattern_bytes(50), {});
     std::string f = write();
@@ -102,18 +102,18 @@ TEST_F(MspackReaderTest, OpenListsEveryFile) {
     reader->close(reader, chm);
 }
 
-TEST_F(MspackReaderTest, FastFindOnDepthTwo) { check_fast_find(300, 30, 2); }
+TEST_F(mspack_reader, FastFindOnDepthTwo) { check_fast_find(300, 30, 2); }
 
-TEST_F(MspackReaderTest, FastFindOnDepthThree) { check_fast_find(15000, 30, 3); }
+TEST_F(mspack_reader, FastFindOnDepthThree) { check_fast_find(15000, 30, 3); }
 
-TEST_F(MspackReaderTest, FastFindOnDepthFour) { check_fast_find(3400, 255, 4); }
+TEST_F(mspack_reader, FastFindOnDepthFour) { check_fast_find(3400, 255, 4); }
 // Names of 128 bytes and more carry a two-byte length.
-TEST_F(MspackReaderTest, FastFindWithLongNames) { check_fast_find(300, 255, 3); }
+TEST_F(mspack_reader, FastFindWithLongNames) { check_fast_find(300, 255, 3); }
 
 // 7-Zip reads the leaves in file order; it must list every input file of a
 // three-level directory with long names. The files are kept within one LZX
 // frame, for which an empty reset table suffices.
-TEST_F(ContainerTest, SevenZipListsEveryFile) {
+TEST_F(container, SevenZipListsEveryFile) {
     catalogue_files(600, 200, 50);
     compressed("", {});
     std::string f = write();

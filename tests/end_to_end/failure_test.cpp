@@ -17,7 +17,7 @@ process_result run_limited(const std::string &limits, const std::string &dir) {
     return run_process({"/bin/sh", "-c", script, KELTO_BINARY, dir});
 }
 
-class failure_test : public ::testing::Test {
+class failure : public ::testing::Test {
   protected:
     void SetUp() override {
         in = work / "in";
@@ -40,7 +40,7 @@ class failure_test : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(failure_test, OutputWriteErrorRemovesTheOutput) {
+TEST_F(failure, OutputWriteErrorRemovesTheOutput) {
     write_file(in + "/small.txt", "a few bytes");
     leave_old_output();
     // Room for the headers but not for the first directory chunk.
@@ -59,7 +59,7 @@ TEST_F(failure_test, OutputWriteErrorRemovesTheOutput) {
     check_with_libmspack(target, expected_entries(in));
 }
 
-TEST_F(failure_test, TemporaryFileWriteErrorRemovesTheOutput) {
+TEST_F(failure, TemporaryFileWriteErrorRemovesTheOutput) {
     std::string noise(300000, '\0');
     uint32_t state = 9;
     for (char &byte : noise) {
@@ -71,7 +71,7 @@ TEST_F(failure_test, TemporaryFileWriteErrorRemovesTheOutput) {
     expect_failed(run_limited("ulimit -f 64", in), "ERROR: Temporary file write error");
 }
 
-TEST_F(failure_test, TemporaryFileThatCannotBeCreatedRemovesTheOutput) {
+TEST_F(failure, TemporaryFileThatCannotBeCreatedRemovesTheOutput) {
     write_file(in + "/a", "bytes");
     leave_old_output();
     // Descriptors 0-2 and the output use up the limit, once whatever the
@@ -83,7 +83,7 @@ TEST_F(failure_test, TemporaryFileThatCannotBeCreatedRemovesTheOutput) {
                   "ERROR: Could not open temporary output file");
 }
 
-TEST_F(failure_test, OutputThatCannotBeOpenedIsLeftAlone) {
+TEST_F(failure, OutputThatCannotBeOpenedIsLeftAlone) {
     write_file(in + "/a", "bytes");
     ASSERT_EQ(mkdir(its.c_str(), 0755), 0);
     process_result result = run_kelto({in});
@@ -92,7 +92,7 @@ TEST_F(failure_test, OutputThatCannotBeOpenedIsLeftAlone) {
     EXPECT_TRUE(path_exists(its));
 }
 
-TEST_F(failure_test, ArgumentsThatAreNotADirectoryCreateNothing) {
+TEST_F(failure, ArgumentsThatAreNotADirectoryCreateNothing) {
     write_file(work / "project.hhp", "[OPTIONS]\n");
     struct attempt {
         std::vector<std::string> args;

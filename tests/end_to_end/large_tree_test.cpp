@@ -33,7 +33,7 @@ bool memory_fs_has_room(void) {
 
 // Tens of thousands of small files are slow on a busy disk; a memory file
 // system keeps these tests within seconds where one is available.
-class large_tree_test : public ::testing::Test {
+class large_tree : public ::testing::Test {
   protected:
     void SetUp() override {
         const char *old = getenv("TMPDIR");
@@ -53,7 +53,7 @@ class large_tree_test : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(large_tree_test, TenThousandSmallFiles) {
+TEST_F(large_tree, TenThousandSmallFiles) {
     std::string in = *work / "in";
     quick_dir(in);
     for (int i = 0; i < 10000; i++) {
@@ -63,7 +63,7 @@ TEST_F(large_tree_test, TenThousandSmallFiles) {
     pack_and_check(in, work->path());
 }
 
-TEST_F(large_tree_test, FortyFiveThousandEntriesThreeLevelsDeep) {
+TEST_F(large_tree, FortyFiveThousandEntriesThreeLevelsDeep) {
     std::string in = *work / "in";
     quick_dir(in);
     // 30 x 30 directories with 49 files each: 900 + 30 directories and

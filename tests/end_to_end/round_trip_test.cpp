@@ -16,21 +16,21 @@ namespace fs = std::filesystem;
 namespace {
 constexpr size_t frame = 32768;
 
-class round_trip_test : public ::testing::Test {
+class tree_round_trip : public ::testing::Test {
   protected:
     std::string input(void) { return work / "in"; }
     temp_dir work;
 };
 }  // namespace
 
-TEST_F(round_trip_test, ExampleSite) {
+TEST_F(tree_round_trip, ExampleSite) {
     fs::path site = fs::path(KELTO_SOURCE_DIR) / "examples/site";
     if (!fs::is_directory(site)) GTEST_SKIP() << "examples/site is not there yet";
     fs::copy(site, input(), fs::copy_options::recursive);
     pack_and_check(input(), work.path());
 }
 
-TEST_F(round_trip_test, EmptyDirectory) {
+TEST_F(tree_round_trip, EmptyDirectory) {
     fs::create_directory(input());
     process_result result = run_kelto({input()});
     EXPECT_EQ(result.status, 0) << result.output;
@@ -38,7 +38,7 @@ TEST_F(round_trip_test, EmptyDirectory) {
     check_with_every_reader(input() + ".its", expected_entries(input()), work.path());
 }
 
-TEST_F(round_trip_test, OnlyEmptyFilesAndDirectories) {
+TEST_F(tree_round_trip, OnlyEmptyFilesAndDirectories) {
     write_file(input() + "/a", "");
     write_file(input() + "/sub/b", "");
     write_file(input() + "/sub/deeper/c", "");
@@ -46,7 +46,7 @@ TEST_F(round_trip_test, OnlyEmptyFilesAndDirectories) {
     pack_and_check(input(), work.path());
 }
 
-TEST_F(round_trip_test, FilesOnFrameBoundaries) {
+TEST_F(tree_round_trip, FilesOnFrameBoundaries) {
     // Each file ends just before, on or just after a frame boundary, so that
     // the stream's frame ends fall inside files and between them. Read last
     // to first, every file is decoded from the reset point before it.
@@ -56,7 +56,7 @@ TEST_F(round_trip_test, FilesOnFrameBoundaries) {
     pack_and_check(input(), work.path(), file_order::last_to_first);
 }
 
-TEST_F(round_trip_test, StreamOfWholeFrames) {
+TEST_F(tree_round_trip, StreamOfWholeFrames) {
     for (size_t frames : {1, 2, 3}) {
         SCOPED_TRACE(frames);
         std::string dir = work / ("whole" + std::to_string(frames));
@@ -69,7 +69,7 @@ TEST_F(round_trip_test, StreamOfWholeFrames) {
     pack_and_check(split, work.path());
 }
 
-TEST_F(round_trip_test, IncompressibleAndRepetitiveContent) {
+TEST_F(tree_round_trip, IncompressibleAndRepetitiveContent) {
     std::string noise(5 * frame + 123, '\0');
     uint32_t state = 1;
     for (char &byte : noise) {
@@ -84,7 +84,7 @@ TEST_F(round_trip_test, IncompressibleAndRepetitiveContent) {
     pack_and_check(input(), work.path());
 }
 
-TEST_F(round_trip_test, Utf8NamesAndCaseOrder) {
+TEST_F(tree_round_trip, Utf8NamesAndCaseOrder) {
     write_file(input() + "/Zed.htm", "last by folded order");
     write_file(input() + "/_x", "underscore");
     write_file(input() + "/a-b", "dash");
@@ -98,7 +98,7 @@ TEST_F(round_trip_test, Utf8NamesAndCaseOrder) {
     pack_and_check(input(), work.path());
 }
 
-TEST_F(round_trip_test, NestingUpToTheNameLimit) {
+TEST_F(tree_round_trip, NestingUpToTheNameLimit) {
     // A chain of one-letter directories whose deepest file name is exactly
     // 255 bytes, plus a file and a directory one byte past the limit.
     std::string path;
@@ -126,7 +126,7 @@ TEST_F(round_trip_test, NestingUpToTheNameLimit) {
 }
 
 // The checker itself must notice a container that disagrees with the input.
-TEST_F(round_trip_test, CheckerNoticesWrongBytesAndPlaces) {
+TEST_F(tree_round_trip, CheckerNoticesWrongBytesAndPlaces) {
     write_file(input() + "/a.htm", sample_bytes(5000, 1));
     write_file(input() + "/b.htm", sample_bytes(5000, 2));
     std::vector<expected_entry> entries = expected_entries(input());
@@ -152,7 +152,7 @@ TEST_F(round_trip_test, CheckerNoticesWrongBytesAndPlaces) {
     }
 }
 
-TEST_F(round_trip_test, FifoInTheTreeDoesNotStallTheRun) {
+TEST_F(tree_round_trip, FifoInTheTreeDoesNotStallTheRun) {
     write_file(input() + "/a.htm", sample_bytes(3000, 1));
     ASSERT_EQ(mkfifo((input() + "/pipe").c_str(), 0644), 0);
     write_file(input() + "/z.htm", sample_bytes(3000, 2));
@@ -163,7 +163,7 @@ TEST_F(round_trip_test, FifoInTheTreeDoesNotStallTheRun) {
     check_with_every_reader(input() + ".its", entries, work.path());
 }
 
-TEST_F(round_trip_test, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
+TEST_F(tree_round_trip, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
     // Enough progress lines to fill the output buffer of standard output
     // more than once.
     for (int i = 0; i < 300; i++)
@@ -175,7 +175,7 @@ TEST_F(round_trip_test, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
     check_with_every_reader(input() + ".its", entries, work.path());
 }
 
-TEST_F(round_trip_test, AnEarlierOutputInTheTreeIsLeftOut) {
+TEST_F(tree_round_trip, AnEarlierOutputInTheTreeIsLeftOut) {
     // Packed, an earlier output would go into the container that replaces it.
     write_file(input() + "/a.htm", sample_bytes(3000, 1));
     ASSERT_EQ(symlink("../in.its", (input() + "/link-to-output").c_str()), 0);

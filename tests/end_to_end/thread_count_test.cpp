@@ -32,21 +32,21 @@ void expect_same_for_every_thread_count(const std::string &dir) {
     }
 }
 
-class thread_count_test : public ::testing::Test {
+class thread_count : public ::testing::Test {
   protected:
     temp_dir work;
 };
 
 }  // namespace
 
-TEST_F(thread_count_test, ExampleSite) {
+TEST_F(thread_count, ExampleSite) {
     fs::path site = fs::path(KELTO_SOURCE_DIR) / "examples/site";
     if (!fs::is_directory(site)) GTEST_SKIP() << "examples/site is not there yet";
     fs::copy(site, work / "site", fs::copy_options::recursive);
     expect_same_for_every_thread_count(work / "site");
 }
 
-TEST_F(thread_count_test, AMegabyteInManyFrames) {
+TEST_F(thread_count, AMegabyteInManyFrames) {
     std::string in = work / "in";
     // Sizes that put file ends all over the frames, in a few directories.
     for (uint32_t i = 0; i < 50; i++)

@@ -13,7 +13,7 @@
 namespace {
 bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
 
-class bad_input_test : public ::testing::Test {
+class bad_input : public ::testing::Test {
   protected:
     void SetUp() override { tree = work / "tree"; }
     temp_dir work;
@@ -23,7 +23,7 @@ class bad_input_test : public ::testing::Test {
 
 // The walk measured the files; by the time each is read it has shrunk,
 // grown, vanished or become a pipe with no writer.
-TEST_F(bad_input_test, FilesChangedBetweenTheWalkAndTheRead) {
+TEST_F(bad_input, FilesChangedBetweenTheWalkAndTheRead) {
     if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
     int files = make_sample_tree(tree, 30);
     for (const char *change : {"shrink", "grow", "remove", "fifo", "device"}) {
@@ -47,7 +47,7 @@ TEST_F(bad_input_test, FilesChangedBetweenTheWalkAndTheRead) {
     }
 }
 
-TEST_F(bad_input_test, UnreadableFileIsReportedAndLeftEmpty) {
+TEST_F(bad_input, UnreadableFileIsReportedAndLeftEmpty) {
     if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv";
     write_file(tree + "/open.htm", "<p>readable</p>");
     write_file(tree + "/secret.htm", "<p>not for you</p>");
@@ -70,7 +70,7 @@ TEST_F(bad_input_test, UnreadableFileIsReportedAndLeftEmpty) {
 }
 
 // Names are printed as data, never as formats, and kept byte for byte.
-TEST_F(bad_input_test, NamesWithNewlinesFormatDirectivesAndInvalidUtf8) {
+TEST_F(bad_input, NamesWithNewlinesFormatDirectivesAndInvalidUtf8) {
     const std::string odd_names[] = {"line\nbreak.htm", "%s%n%x%p.htm", "100%.htm", "bad-\xff\xfe-utf8.htm",
                                      "%n%n%n/inner %s.htm", "tab\there.htm", " leading space.htm"};
     for (const std::string &name : odd_names) write_file(tree + "/" + name, "<p>" + name + "</p>");
@@ -83,7 +83,7 @@ TEST_F(bad_input_test, NamesWithNewlinesFormatDirectivesAndInvalidUtf8) {
     EXPECT_EQ(judge_outcome(tree, result), "");
 }
 
-TEST_F(bad_input_test, WarningsNameOddDirectoriesLiterally) {
+TEST_F(bad_input, WarningsNameOddDirectoriesLiterally) {
     if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
     write_file(tree + "/%s%n%s/page.htm", "<p>x</p>");
     write_file(tree + "/plain.htm", "<p>y</p>");
@@ -95,7 +95,7 @@ TEST_F(bad_input_test, WarningsNameOddDirectoriesLiterally) {
 
 // A named pipe where the output goes has no reader: the run must not wait
 // for one, and the pipe is not the run's to remove.
-TEST_F(bad_input_test, OutputThatIsANamedPipeIsRefusedAtOnce) {
+TEST_F(bad_input, OutputThatIsANamedPipeIsRefusedAtOnce) {
     write_file(tree + "/page.htm", "<p>x</p>");
     std::string its = tree + ".its";
     ASSERT_EQ(mkfifo(its.c_str(), 0644), 0);

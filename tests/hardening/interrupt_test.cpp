@@ -37,7 +37,7 @@ void make_long_tree(const std::string &root) {
     write_file(root + "/zz-noise.bin", noise);
 }
 
-class interrupt_test : public ::testing::Test {
+class interrupt : public ::testing::Test {
   protected:
     void SetUp() override {
         tree = work / "tree";
@@ -49,7 +49,7 @@ class interrupt_test : public ::testing::Test {
 };
 }  // namespace
 
-TEST_F(interrupt_test, SignalsDuringARunRemoveTheOutput) {
+TEST_F(interrupt, SignalsDuringARunRemoveTheOutput) {
     make_long_tree(tree);
     // Standard output is a pipe, so lines arrive in 4 KiB bursts: the first
     // "Reading" line, one from the middle, and one from the last burst
@@ -81,7 +81,7 @@ TEST_F(interrupt_test, SignalsDuringARunRemoveTheOutput) {
 
 // kelto | head: the reader goes away and the next progress line breaks the
 // pipe.
-TEST_F(interrupt_test, ClosedOutputPipeEndsTheRunAsABrokenPipe) {
+TEST_F(interrupt, ClosedOutputPipeEndsTheRunAsABrokenPipe) {
     make_long_tree(tree);
     kelto_child child = start_kelto(tree);
     std::string seen;
@@ -94,7 +94,7 @@ TEST_F(interrupt_test, ClosedOutputPipeEndsTheRunAsABrokenPipe) {
     EXPECT_FALSE(path_exists(its));
 }
 
-TEST_F(interrupt_test, SignalsAtEveryStageEndTheRunOrWait) {
+TEST_F(interrupt, SignalsAtEveryStageEndTheRunOrWait) {
     if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
     make_sample_tree(tree, 120);
     std::map<std::string, unsigned long> counts = count_calls(tree);
@@ -119,7 +119,7 @@ TEST_F(interrupt_test, SignalsAtEveryStageEndTheRunOrWait) {
     RecordProperty("runs", runs);
 }
 
-TEST_F(interrupt_test, SignalIgnoredAtStartStaysIgnored) {
+TEST_F(interrupt, SignalIgnoredAtStartStaysIgnored) {
     if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
     make_sample_tree(tree, 40);
     process_result result =

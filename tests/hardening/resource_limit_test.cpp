@@ -56,7 +56,7 @@ std::string words(size_t length, uint32_t seed) {
 }
 }  // namespace
 
-TEST(resource_limit_test, FileSizeLimitAtManySizes) {
+TEST(resource_limit, FileSizeLimitAtManySizes) {
     temp_dir work;
     std::string tree = work / "tree";
     make_sample_tree(tree, 150);
@@ -71,7 +71,7 @@ TEST(resource_limit_test, FileSizeLimitAtManySizes) {
     EXPECT_GT(complete, 0);
 }
 
-TEST(resource_limit_test, FileSizeSignalRemovesTheOutput) {
+TEST(resource_limit, FileSizeSignalRemovesTheOutput) {
     temp_dir work;
     std::string tree = work / "tree";
     make_sample_tree(tree, 150);
@@ -83,7 +83,7 @@ TEST(resource_limit_test, FileSizeSignalRemovesTheOutput) {
 
 // The tree and its output live on a small memory file system that has only
 // so much room left.
-TEST(resource_limit_test, FullFileSystemAtManySizes) {
+TEST(resource_limit, FullFileSystemAtManySizes) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
     temp_dir work;
     std::string mount_point = work / "fs";
@@ -119,7 +119,7 @@ TEST(resource_limit_test, FullFileSystemAtManySizes) {
 // Every thread costs memory: a stack and a compressor. Where the limit leaves
 // too little for them, the frames are done by fewer hands, and a run that one
 // thread completes completes with any number, to the same bytes.
-TEST(resource_limit_test, MemoryLimitThatOneThreadMeetsServesEveryThreadCount) {
+TEST(resource_limit, MemoryLimitThatOneThreadMeetsServesEveryThreadCount) {
     if (KELTO_SANITIZED) GTEST_SKIP() << "sanitizers reserve more address space than any limit tried";
     temp_dir work;
     std::string tree = work / "tree";

@@ -24,7 +24,7 @@ void expect_clean_under_valgrind(const std::string &tree) {
 }
 }  // namespace
 
-TEST(valgrind_test, ExampleSiteAndAGeneratedTree) {
+TEST(valgrind, ExampleSiteAndAGeneratedTree) {
     if (KELTO_SANITIZED) GTEST_SKIP() << "valgrind does not run sanitized binaries";
     if (access(valgrind, X_OK) != 0) GTEST_SKIP() << "valgrind is not installed";
     temp_dir work;
@@ -37,7 +37,7 @@ TEST(valgrind_test, ExampleSiteAndAGeneratedTree) {
     expect_clean_under_valgrind(work / "tree");
 }
 
-TEST(valgrind_test, FailedRunReleasesEverything) {
+TEST(valgrind, FailedRunReleasesEverything) {
     if (KELTO_SANITIZED) GTEST_SKIP() << "valgrind does not run sanitized binaries";
     if (access(valgrind, X_OK) != 0) GTEST_SKIP() << "valgrind is not installed";
     temp_dir work;

@@ -31,7 +31,7 @@ std::vector<std::string> listing(const std::string &dir) {
 bool reached_output(const process_result &result) { return result.status == 0 || result.status == 255; }
 }  // namespace
 
-TEST(CommandLine, WrongArgumentCountPrintsUsage) {
+TEST(command_line, WrongArgumentCountPrintsUsage) {
     temp_dir work;
     for (const std::vector<std::string> &args : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"},
                                                  std::vector<std::string>{"a", "b", "c"}}) {
@@ -47,7 +47,7 @@ TEST(CommandLine, WrongArgumentCountPrintsUsage) {
     EXPECT_TRUE(listing(work.path()).empty());
 }
 
-TEST(CommandLine, MissingPathAndRegularFileAreRefused) {
+TEST(command_line, MissingPathAndRegularFileAreRefused) {
     temp_dir work;
     write_file(work / "project.hhp", "[OPTIONS]\n");
     process_result missing = run_kelto({"nowhere"}, work.path());
@@ -65,7 +65,7 @@ TEST(CommandLine, MissingPathAndRegularFileAreRefused) {
     EXPECT_EQ(read_file(work / "project.hhp"), "[OPTIONS]\n");
 }
 
-TEST(CommandLine, InvalidInputIsWarnedAndLeavesNoFileBehind) {
+TEST(command_line, InvalidInputIsWarnedAndLeavesNoFileBehind) {
     temp_dir work;
     ASSERT_EQ(mkdir((work / "empty").c_str(), 0755), 0);
     write_file(work / "site/index.html", "<p>hi</p>");
@@ -85,7 +85,7 @@ TEST(CommandLine, InvalidInputIsWarnedAndLeavesNoFileBehind) {
     }
 }
 
-TEST(CommandLine, OutputIsNamedAfterTheDirectory) {
+TEST(command_line, OutputIsNamedAfterTheDirectory) {
     // The run opens its output as the last step before compression: a
     // directory of that name in the way makes the open fail, and the message
     // tells which name was built.
@@ -113,7 +113,7 @@ TEST(CommandLine, OutputIsNamedAfterTheDirectory) {
     }
 }
 
-TEST(CommandLine, ExistingFileIsLeftAloneWhenOutputCannotBeOpened) {
+TEST(command_line, ExistingFileIsLeftAloneWhenOutputCannotBeOpened) {
     temp_dir work;
     write_file(work / "d/page.html", "x");
     write_file(work / "d.its", "keep me");
@@ -133,7 +133,7 @@ TEST(CommandLine, ExistingFileIsLeftAloneWhenOutputCannotBeOpened) {
     EXPECT_EQ(read_file(work / "d.its"), "keep me");
 }
 
-TEST(CommandLine, StandardOutputSentToTheOutputIsRefused) {
+TEST(command_line, StandardOutputSentToTheOutputIsRefused) {
     // The progress lines would land inside the container.
     temp_dir work;
     write_file(work / "d/page.html", "x");
@@ -148,7 +148,7 @@ TEST(CommandLine, StandardOutputSentToTheOutputIsRefused) {
     }
 }
 
-TEST(CommandLine, InputOf4GiBIsRefusedBeforeAnyOutput) {
+TEST(command_line, InputOf4GiBIsRefusedBeforeAnyOutput) {
     temp_dir work;
     ASSERT_EQ(mkdir((work / "big").c_str(), 0755), 0);
     // Sparse files: two of 2 GiB reach 2^32 bytes exactly.
@@ -172,7 +172,7 @@ TEST(CommandLine, InputOf4GiBIsRefusedBeforeAnyOutput) {
     EXPECT_NE(smaller.output.find("ERROR: Could not open output file big.its\n"), std::string::npos);
 }
 
-TEST(CommandLine, UnreadableInputDirectoryIsTakenAsEmpty) {
+TEST(command_line, UnreadableInputDirectoryIsTakenAsEmpty) {
     temp_dir work;
     write_file(work / "closed/page.html", "x");
     ASSERT_EQ(chmod((work / "closed").c_str(), 0300), 0);
@@ -195,7 +195,7 @@ TEST(CommandLine, UnreadableInputDirectoryIsTakenAsEmpty) {
               std::string::npos);
 }
 
-TEST(CommandLine, SymbolicLinksThatFanOutEndTheRunWithoutOutput) {
+TEST(command_line, SymbolicLinksThatFanOutEndTheRunWithoutOutput) {
     // Two links to the next of 41 levels: 2^40 paths, no loop, short names.
     temp_dir work;
     write_file(work / "t/L40/f", "x");

@@ -7,7 +7,7 @@
 #include "run/settings.h"
 #include "test_support.h"
 
-class RunStepsTest : public ::testing::Test {
+class run_steps : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }
@@ -15,11 +15,9 @@ class RunStepsTest : public ::testing::Test {
     std::string catalogue(const std::string &path) {
         input = path;
         run.input_path = input.data();
-        fflush(stdout);
-        testing::internal::CaptureStdout();
+        stdout_capture capture;
         EXPECT_EQ(catalogue_input(), 0);
-        fflush(stdout);
-        return testing::internal::GetCapturedStdout();
+        return capture.finish();
     }
 
     std::vector<std::string> names(void) {
@@ -31,7 +29,7 @@ class RunStepsTest : public ::testing::Test {
     std::string input;
 };
 
-TEST_F(RunStepsTest, CatalogueHasRootThenInputThenBuiltins) {
+TEST_F(run_steps, CatalogueHasRootThenInputThenBuiltins) {
     temp_dir root;
     write_file(root / "b.html", "b");
     write_file(root / "A/x.css", "x");
@@ -46,7 +44,7 @@ TEST_F(RunStepsTest, CatalogueHasRootThenInputThenBuiltins) {
     EXPECT_STREQ(run.name_prefix.buffer, "/");
 }
 
-TEST_F(RunStepsTest, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
+TEST_F(run_steps, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
     temp_dir root;
     for (const char *name : {"ipt_TTL.h", "ipt_ttl.h", "Sub/x", "sub/x", "other"}) write_file(root / name, name);
     ASSERT_EQ(derive_settings(), 0);
@@ -57,7 +55,7 @@ TEST_F(RunStepsTest, NamesThatDifferOnlyInCaseAreKeptWithAWarning) {
     EXPECT_EQ(names().size(), 8u + 7u);
 }
 
-TEST_F(RunStepsTest, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
+TEST_F(run_steps, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
     temp_dir root;
     ASSERT_EQ(derive_settings(), 0);
     EXPECT_EQ(catalogue(root.path()), "WARNING: The input directory was empty (no files added)\n");
@@ -72,7 +70,7 @@ TEST_F(RunStepsTest, EmptyOrMissingInputIsWarnedAndTheRootDoesNotCount) {
     EXPECT_EQ(names()[0], "::DataSpace/NameList");
 }
 
-TEST_F(RunStepsTest, OutputNameDropsOneTrailingSlash) {
+TEST_F(run_steps, OutputNameDropsOneTrailingSlash) {
     struct {
         const char *input, *kept, *output;
     } cases[] = {
@@ -89,14 +87,12 @@ TEST_F(RunStepsTest, OutputNameDropsOneTrailingSlash) {
     }
 }
 
-TEST_F(RunStepsTest, InputSizeLimitIs4GiB) {
+TEST_F(run_steps, InputSizeLimitIs4GiB) {
     run.input_size = (uint64_t{1} << 32) - 1;
     EXPECT_EQ(check_input_size(), 0);
     run.input_size = uint64_t{1} << 32;
-    fflush(stdout);
-    testing::internal::CaptureStdout();
+    stdout_capture capture;
     EXPECT_EQ(check_input_size(), -1);
-    fflush(stdout);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(capture.finish(),
               "ERROR: The input files add up to 4294967296 bytes; an ITS file holds less than 4 GiB\n");
 }

@@ -7,21 +7,19 @@
 
 namespace {
 std::string derive_captured(int *result) {
-    fflush(stdout);
-    testing::internal::CaptureStdout();
+    stdout_capture capture;
     *result = derive_settings();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    return capture.finish();
 }
 }  // namespace
 
-class SettingsTest : public ::testing::Test {
+class derived_settings : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }
 };
 
-TEST_F(SettingsTest, DefaultsDeriveWindowAndSpacing) {
+TEST_F(derived_settings, DefaultsDeriveWindowAndSpacing) {
     ASSERT_EQ(derive_settings(), 0);
     EXPECT_EQ(settings.window_bits, 16u);
     EXPECT_EQ(settings.reset_interval, 2u);
@@ -32,7 +30,7 @@ TEST_F(SettingsTest, DefaultsDeriveWindowAndSpacing) {
     EXPECT_EQ(transform_list_entry.offset, 60u);
 }
 
-TEST_F(SettingsTest, EveryValidWindowCodeGivesItsBits) {
+TEST_F(derived_settings, EveryValidWindowCodeGivesItsBits) {
     const uint32_t codes[] = {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40};
     for (uint32_t i = 0; i < 7; i++) {
         reset_run_for_test();
@@ -46,7 +44,7 @@ TEST_F(SettingsTest, EveryValidWindowCodeGivesItsBits) {
     }
 }
 
-TEST_F(SettingsTest, InvalidWindowSettingsAreRefusedWithTheValuesInHex) {
+TEST_F(derived_settings, InvalidWindowSettingsAreRefusedWithTheValuesInHex) {
     const std::string codes = " (must be one of 1, 2, 4, 8, 0x10, 0x20 or 0x40)\n";
     struct {
         uint32_t code, interval;
@@ -69,7 +67,7 @@ TEST_F(SettingsTest, InvalidWindowSettingsAreRefusedWithTheValuesInHex) {
     }
 }
 
-TEST_F(SettingsTest, QuickrefSpacingKeepsItsLow16Bits) {
+TEST_F(derived_settings, QuickrefSpacingKeepsItsLow16Bits) {
     struct {
         uint32_t density;
         uint16_t spacing;
@@ -82,7 +80,7 @@ TEST_F(SettingsTest, QuickrefSpacingKeepsItsLow16Bits) {
     }
 }
 
-TEST_F(SettingsTest, NoTransformListLowersThreeOffsets) {
+TEST_F(derived_settings, NoTransformListLowersThreeOffsets) {
     settings.write_transform_list = 0;
     ASSERT_EQ(derive_settings(), 0);
     EXPECT_EQ(span_info_entry.offset, 60u);

@@ -10,7 +10,7 @@
 #include "run/shutdown.h"
 #include "test_support.h"
 
-class ShutdownTest : public ::testing::Test {
+class exit_cleanup : public ::testing::Test {
   protected:
     void SetUp() override { reset_run_for_test(); }
     void TearDown() override { reset_run_for_test(); }
@@ -40,7 +40,7 @@ class ShutdownTest : public ::testing::Test {
     }
 };
 
-TEST_F(ShutdownTest, UnfinishedOutputIsRemovedAndEverythingReleased) {
+TEST_F(exit_cleanup, UnfinishedOutputIsRemovedAndEverythingReleased) {
     temp_dir work;
     fill_run_state();
     open_output(work / "d.its");
@@ -58,7 +58,7 @@ TEST_F(ShutdownTest, UnfinishedOutputIsRemovedAndEverythingReleased) {
                  "ResetTable");
 }
 
-TEST_F(ShutdownTest, CompleteOutputIsKept) {
+TEST_F(exit_cleanup, CompleteOutputIsKept) {
     temp_dir work;
     fill_run_state();
     open_output(work / "d.its");
@@ -69,7 +69,7 @@ TEST_F(ShutdownTest, CompleteOutputIsKept) {
     EXPECT_EQ(read_file(work / "d.its"), "partial");
 }
 
-TEST_F(ShutdownTest, AFileTheRunNeverOpenedIsLeftAlone) {
+TEST_F(exit_cleanup, AFileTheRunNeverOpenedIsLeftAlone) {
     temp_dir work;
     write_file(work / "d.its", "someone else's");
     run.output_path = strdup((work / "d.its").c_str());

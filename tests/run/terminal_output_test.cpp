@@ -50,7 +50,7 @@ bool kelto_on_terminal(const std::string &input, const std::string &cwd, std::st
 }
 }  // namespace
 
-TEST(TerminalOutput, ControlCharactersShowAsQuestionMarks) {
+TEST(terminal_output, ControlCharactersShowAsQuestionMarks) {
     EXPECT_EQ(shown({"a\x1b[2Jb\rc\bd\x07" "e\x7f" "f"}), "a?[2Jb?c?d?e?f");
     EXPECT_EQ(shown({"line\tone\n"}), "line\tone\n");
     // C1 controls: encoded in UTF-8, raw, and an encoded one split between writes.
@@ -59,7 +59,7 @@ TEST(TerminalOutput, ControlCharactersShowAsQuestionMarks) {
     EXPECT_EQ(shown({"x\xc2", "\x9b" "y"}), "x?y");
 }
 
-TEST(TerminalOutput, PrintableUtf8AndStrayBytesPassUnchanged) {
+TEST(terminal_output, PrintableUtf8AndStrayBytesPassUnchanged) {
     const std::string text = "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x99\x82 \xc2\xa0nbsp \xc2\xa9";
     EXPECT_EQ(shown({text}), text);
     EXPECT_EQ(shown({"\xc2", "\xa9"}), "\xc2\xa9");
@@ -70,7 +70,7 @@ TEST(TerminalOutput, PrintableUtf8AndStrayBytesPassUnchanged) {
     EXPECT_EQ(shown({"\xe2\x80\x94"}), "\xe2\x80\x94");
 }
 
-TEST(TerminalOutput, NamesOnATerminalCannotSendEscapes) {
+TEST(terminal_output, NamesOnATerminalCannotSendEscapes) {
     temp_dir work;
     // A line feed would start a line that passes for a message.
     const std::string name = "a\x1b]0;title\x07" "b\nERROR: forged.txt";

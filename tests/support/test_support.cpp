@@ -22,6 +22,24 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+std::string temp_base(void) {
+    const char *base = getenv("TMPDIR");
+    return base && *base ? base : "/tmp";
+}
+
+// Everything left to read from fd, up to its end.
+std::string read_to_end(int fd) {
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0) text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+}
+}  // namespace
+
 void reset_run_for_test(void) {
     release_all();
     run = run_state{};
@@ -30,8 +48,7 @@ void reset_run_for_test(void) {
 }
 
 temp_dir::temp_dir() {
-    const char *base = getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kelto-test-XXXXXX";
+    std::string pattern = temp_base() + "/kelto-test-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (!mkdtemp(buffer.data())) {
@@ -110,11 +127,7 @@ process_result run_process(const std::vector<std::string> &argv, const std::stri
         _exit(127);
     }
     close(pipe_fds[1]);
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
-        if (got > 0) result.output.append(buffer, static_cast<size_t>(got));
-    }
+    result.output = read_to_end(pipe_fds[0]);
     close(pipe_fds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -128,4 +141,45 @@ process_result run_kelto(const std::vector<std::string> &args, const std::string
     std::vector<std::string> argv{KELTO_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     return run_process(argv, cwd);
+}
+
+stdout_capture::stdout_capture() {
+    std::string pattern = temp_base() + "/kelto-stdout-XXXXXX";
+    file_ = mkstemp(pattern.data());
+    if (file_ < 0) {
+        ADD_FAILURE() << "cannot create " << pattern << ": " << strerror(errno);
+        return;
+    }
+    unlink(pattern.c_str());
+    // What is buffered so far belongs to the real standard output.
+    fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    if (saved_ < 0 || dup2(file_, STDOUT_FILENO) < 0) {
+        ADD_FAILURE() << "cannot redirect standard output: " << strerror(errno);
+        restore();
+    }
+}
+
+stdout_capture::~stdout_capture() {
+    restore();
+    if (file_ >= 0) close(file_);
+}
+
+void stdout_capture::restore() {
+    if (saved_ < 0) return;
+    fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+    saved_ = -1;
+}
+
+std::string stdout_capture::finish() {
+    restore();
+    if (file_ < 0) return {};
+    std::string text;
+    if (lseek(file_, 0, SEEK_SET) == 0) text = read_to_end(file_);
+    else ADD_FAILURE() << "cannot read back standard output: " << strerror(errno);
+    close(file_);
+    file_ = -1;
+    return text;
 }

@@ -43,3 +43,22 @@ process_result run_process(const std::vector<std::string> &argv, const std::stri
 
 // Runs the built kelto binary with these arguments.
 process_result run_kelto(const std::vector<std::string> &args, const std::string &cwd = "");
+
+// Collects what the process writes to standard output (printf and write(1)
+// alike) from construction until finish(), which puts standard output back
+// and returns the text. The destructor puts it back if finish() was not
+// reached, so that an assertion returning early does not swallow what later
+// tests print.
+class stdout_capture {
+  public:
+    stdout_capture();
+    ~stdout_capture();
+    stdout_capture(const stdout_capture &) = delete;
+    stdout_capture &operator=(const stdout_capture &) = delete;
+    std::string finish();
+
+  private:
+    void restore();
+    int saved_ = -1;  // the real standard output
+    int file_ = -1;   // an unlinked temporary file standing in for it
+};

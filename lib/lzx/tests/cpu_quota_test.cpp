@@ -13,7 +13,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class cpu_quota_test : public ::testing::Test {
+class cpu_quota : public ::testing::Test {
   protected:
     void SetUp() override {
         root = fs::temp_directory_path() / ("lzx-quota-" + std::to_string(getpid()));
@@ -36,7 +36,7 @@ class cpu_quota_test : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(cpu_quota_test, version_two_rounds_up_and_takes_the_tightest_group_on_the_way_up) {
+TEST_F(cpu_quota, version_two_rounds_up_and_takes_the_tightest_group_on_the_way_up) {
     write("proc/self/cgroup", "0::/ci/job\n");
     expect_after("sys/fs/cgroup/ci/job/cpu.max", "150000 100000\n", 2u);
     expect_after("sys/fs/cgroup/ci/job/cpu.max", "max 100000\n", 0u);
@@ -44,7 +44,7 @@ TEST_F(cpu_quota_test, version_two_rounds_up_and_takes_the_tightest_group_on_the
     expect_after("sys/fs/cgroup/ci/job/cpu.max", "50000 100000\n", 1u);
 }
 
-TEST_F(cpu_quota_test, version_one_inside_a_container_reads_the_mount_root) {
+TEST_F(cpu_quota, version_one_inside_a_container_reads_the_mount_root) {
     // The host's path of the group does not exist in the container's view.
     write("proc/self/cgroup", "5:memory:/docker/abc\n4:cpu,cpuacct:/docker/abc\n");
     write("sys/fs/cgroup/cpu/cpu.cfs_quota_us", "250000\n");
@@ -52,7 +52,7 @@ TEST_F(cpu_quota_test, version_one_inside_a_container_reads_the_mount_root) {
     expect_after("sys/fs/cgroup/cpu/cpu.cfs_quota_us", "-1\n", 0u);
 }
 
-TEST_F(cpu_quota_test, no_quota_when_files_are_missing_or_unreadable) {
+TEST_F(cpu_quota, no_quota_when_files_are_missing_or_unreadable) {
     EXPECT_EQ(quota(), 0u);
     expect_after("proc/self/cgroup", "0::/\n", 0u);
     expect_after("sys/fs/cgroup/cpu.max", "lots 100000\n", 0u);
@@ -60,7 +60,7 @@ TEST_F(cpu_quota_test, no_quota_when_files_are_missing_or_unreadable) {
     expect_after("proc/self/cgroup", "garbage\n\n1:cpu\n", 0u);
 }
 
-TEST_F(cpu_quota_test, both_hierarchies_give_the_tighter) {
+TEST_F(cpu_quota, both_hierarchies_give_the_tighter) {
     write("proc/self/cgroup", "3:cpu:/\n0::/\n");
     write("sys/fs/cgroup/cpu/cpu.cfs_quota_us", "400000\n");
     write("sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000\n");

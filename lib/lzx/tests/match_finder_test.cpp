@@ -36,7 +36,7 @@ uint32_t longest_listed(const lzx::match_cache &cache, uint32_t pos) {
 
 // With no depth bound and no skipping, every position lists the longest
 // match of 4 or more bytes that exists, capped at the longest codable.
-TEST(MatchFinder, UnboundedSearchFindsEveryLongestMatch) {
+TEST(match_finder, UnboundedSearchFindsEveryLongestMatch) {
     lzx::match_finder finder(lzx::frame_size, lzx::max_match, 1u << 20, lzx::max_match + 1);
     lzx::match_cache cache;
     for (const auto &frame : sample_frames(5000)) {
@@ -62,7 +62,7 @@ TEST(MatchFinder, UnboundedSearchFindsEveryLongestMatch) {
 
 // Nothing of one frame may leak into the next: a finder reused over frames
 // of every size lists exactly what a fresh one does.
-TEST(MatchFinder, ReusedFinderListsWhatAFreshOneDoes) {
+TEST(match_finder, ReusedFinderListsWhatAFreshOneDoes) {
     for (uint32_t max_distance : {lzx::frame_size, 1000u}) {
         lzx::match_finder reused(max_distance, lzx::max_match, 32, 128);
         lzx::match_cache reused_cache;

@@ -186,7 +186,7 @@ void check_cache(const std::vector<uint8_t> &frame, const lzx::match_cache &cach
     }
 }
 
-TEST(MatchFinder, MatchesAreRealOrderedAndInBounds) {
+TEST(match_finder, MatchesAreRealOrderedAndInBounds) {
     lzx::match_finder finder(32765, 257, 16, 128);
     lzx::match_cache cache;
     std::vector<uint8_t> text = text_bytes(lzx::frame_size, 20);
@@ -202,7 +202,7 @@ TEST(MatchFinder, MatchesAreRealOrderedAndInBounds) {
     check_cache(small, cache, 32765);
 }
 
-TEST(MatchFinder, FindsTheLongestMatchAndTheNearestShortOne) {
+TEST(match_finder, FindsTheLongestMatchAndTheNearestShortOne) {
     // A random block repeated far away, and a near copy of its first bytes.
     std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 22);
     std::copy(frame.begin() + 100, frame.begin() + 400, frame.begin() + 20000);
@@ -220,7 +220,7 @@ TEST(MatchFinder, FindsTheLongestMatchAndTheNearestShortOne) {
     EXPECT_EQ(nearest.length, 10u);
 }
 
-TEST(Parser, EmptyAndTinyFrames) {
+TEST(parser, EmptyAndTinyFrames) {
     for (uint32_t n : {0u, 1u, 2u, 3u, 5u}) {
         std::vector<uint8_t> frame(n, 'a');
         parse_outcome out = check_frame(frame);
@@ -230,7 +230,7 @@ TEST(Parser, EmptyAndTinyFrames) {
     }
 }
 
-TEST(Parser, RandomAndTextFrames) {
+TEST(parser, RandomAndTextFrames) {
     check_frame(random_bytes(lzx::frame_size, 1));
     check_frame(random_bytes(lzx::frame_size, 2, 4));
     parse_outcome text = check_frame(text_bytes(lzx::frame_size, 3));
@@ -238,7 +238,7 @@ TEST(Parser, RandomAndTextFrames) {
     EXPECT_LT(text.price, uint64_t(lzx::frame_size) * 3 * lzx::price_scale);
 }
 
-TEST(Parser, LongRunsUseLongestMatches) {
+TEST(parser, LongRunsUseLongestMatches) {
     std::vector<uint8_t> frame(lzx::frame_size, 0);
     for (size_t i = 20000; i < 20100; i++) frame[i] = uint8_t(i);
     parse_outcome out = check_frame(frame);
@@ -248,7 +248,7 @@ TEST(Parser, LongRunsUseLongestMatches) {
     EXPECT_TRUE(longest);
 }
 
-TEST(Parser, PeriodicDataUsesRepeatOffsets) {
+TEST(parser, PeriodicDataUsesRepeatOffsets) {
     // Alternating periods make the repeat offsets pay.
     std::vector<uint8_t> unit_a = random_bytes(37, 4), unit_b = random_bytes(53, 5);
     std::vector<uint8_t> frame;
@@ -265,7 +265,7 @@ TEST(Parser, PeriodicDataUsesRepeatOffsets) {
     EXPECT_GT(repeats, out.items.size() / 10);
 }
 
-TEST(Parser, LargestDistanceIsWindowMinusThree) {
+TEST(parser, LargestDistanceIsWindowMinusThree) {
     // A random block repeated 32700 bytes on is found; expensive literals
     // make every match pay.
     std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 7, 200);
@@ -301,7 +301,7 @@ TEST(Parser, LargestDistanceIsWindowMinusThree) {
     EXPECT_EQ(tail.items.size(), 1u);
 }
 
-TEST(Parser, SubRangesStartFromGivenRepeats) {
+TEST(parser, SubRangesStartFromGivenRepeats) {
     std::vector<uint8_t> frame = text_bytes(lzx::frame_size, 9);
     lzx::parser p(15);
     p.load_span(frame.data(), uint32_t(frame.size()));
@@ -320,7 +320,7 @@ TEST(Parser, SubRangesStartFromGivenRepeats) {
     check_parse(p, frame, 25000, 32768, big, prices, 32765);
 }
 
-TEST(Parser, RepeatedPassesUseNewPrices) {
+TEST(parser, RepeatedPassesUseNewPrices) {
     // Short matches only (long ones are taken whatever the prices).
     std::vector<uint8_t> frame = random_bytes(lzx::frame_size, 10, 4);
     lzx::parser p(15);
@@ -344,7 +344,7 @@ TEST(Parser, RepeatedPassesUseNewPrices) {
     check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765);
 }
 
-TEST(Parser, RandomizedSweep) {
+TEST(parser, RandomizedSweep) {
     std::mt19937 rng(11);
     for (int round = 0; round < 40; round++) {
         uint32_t size = 1 + rng() % lzx::frame_size;
