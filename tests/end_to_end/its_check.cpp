@@ -169,15 +169,8 @@ void check_with_chmlib(const std::string &its, const std::vector<expected_entry>
             continue;
         }
         if (entry.is_dir || entry.length == 0) continue;
-        std::string bytes(entry.length, '\0');
-        uint64_t got = 0;
-        while (got < entry.length) {
-            LONGINT64 n = chm_retrieve_object(reader, &unit, reinterpret_cast<unsigned char *>(&bytes[got]), got,
-                                              static_cast<LONGINT64>(entry.length - got));
-            if (n <= 0) break;
-            got += static_cast<uint64_t>(n);
-        }
-        if (got != entry.length) wrong.add(entry.name + ": retrieved " + std::to_string(got) + " bytes");
+        std::string bytes = chmlib_retrieve(reader, unit);
+        if (bytes.size() != entry.length) wrong.add(entry.name + ": retrieved " + std::to_string(bytes.size()) + " bytes");
         else if (bytes != read_file(entry.path)) wrong.add(entry.name + ": extracted bytes differ");
     }
     chm_close(reader);

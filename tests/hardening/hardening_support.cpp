@@ -1,5 +1,6 @@
 #include "hardening_support.h"
 
+#include <chm_lib.h>
 #include <mspack.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -68,6 +69,15 @@ bool reported_unreadable(const std::string &output, const std::string &relative)
            output.find("ERROR: Failed reading " + relative + "\n") != std::string::npos;
 }
 
+// What chmlib gives back for the file, which libmspack has already read
+// right: a word when it differs.
+std::string check_with_chmlib(chmFile *chm, const std::string &name, const std::string &expected) {
+    chmUnitInfo unit{};
+    if (!chm) return name + ": chmlib cannot open the container; ";
+    if (chm_resolve_object(chm, name.c_str(), &unit) != CHM_RESOLVE_SUCCESS) return name + ": chmlib finds no such name; ";
+    return chmlib_retrieve(chm, unit) == expected ? "" : name + ": chmlib's bytes differ; ";
+}
+
 std::string check_container(const std::string &dir, const std::string &its, const std::string &output) {
     mschm_decompressor *reader = mspack_create_chm_decompressor(nullptr);
     if (!reader) return "libmspack reader not created";
@@ -81,6 +91,7 @@ std::string check_container(const std::string &dir, const std::string &its, cons
     std::string extracted = std::string(scratch && *scratch ? scratch : "/tmp") + "/kelto-extracted-" +
                             std::to_string(getpid());
     std::string wrong;
+    chmFile *chm = chm_open(its.c_str());
     size_t prefix = dir.size() + 1;
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::recursive_directory_iterator(); ++it) {
         if (!it->is_regular_file()) continue;
@@ -96,14 +107,18 @@ std::string check_container(const std::string &dir, const std::string &its, cons
             if (file.length != 0) wrong += name + ": reported unreadable but has content; ";
             continue;
         }
+        const std::string expected = read_file(it->path().string());
         if (reader->extract(reader, &file, extracted.c_str()) != MSPACK_ERR_OK) {
             wrong += name + ": libmspack cannot extract it; ";
-        } else if (read_file(extracted) != read_file(it->path().string())) {
+        } else if (read_file(extracted) != expected) {
             wrong += name + ": extracted bytes differ; ";
+        } else {
+            wrong += check_with_chmlib(chm, name, expected);
         }
         if (wrong.size() > 2000) break;
     }
     remove(extracted.c_str());
+    if (chm) chm_close(chm);
     reader->close(reader, header);
     mspack_destroy_chm_decompressor(reader);
     return wrong;

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <chm_lib.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -135,6 +136,19 @@ process_result run_process(const std::vector<std::string> &argv, const std::stri
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
     return result;
+}
+
+std::string chmlib_retrieve(chmFile *reader, chmUnitInfo &unit) {
+    std::string bytes(unit.length, '\0');
+    uint64_t got = 0;
+    while (got < unit.length) {
+        LONGINT64 n = chm_retrieve_object(reader, &unit, reinterpret_cast<unsigned char *>(&bytes[got]), got,
+                                          static_cast<LONGINT64>(unit.length - got));
+        if (n <= 0) break;
+        got += static_cast<uint64_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
 }
 
 process_result run_kelto(const std::vector<std::string> &args, const std::string &cwd) {

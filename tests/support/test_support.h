@@ -41,6 +41,12 @@ struct process_result {
 process_result run_process(const std::vector<std::string> &argv, const std::string &cwd = "",
                            int timeout_seconds = 600);
 
+struct chmFile;
+struct chmUnitInfo;
+// An object's bytes through chmlib, in as many calls as it takes; fewer than
+// its length when reading fails.
+std::string chmlib_retrieve(chmFile *reader, chmUnitInfo &unit);
+
 // Runs the built kelto binary with these arguments.
 process_result run_kelto(const std::vector<std::string> &args, const std::string &cwd = "");
 
