@@ -170,7 +170,8 @@ void check_with_chmlib(const std::string &its, const std::vector<expected_entry>
         }
         if (entry.is_dir || entry.length == 0) continue;
         std::string bytes = chmlib_retrieve(reader, unit);
-        if (bytes.size() != entry.length) wrong.add(entry.name + ": retrieved " + std::to_string(bytes.size()) + " bytes");
+        if (bytes.size() != entry.length)
+            wrong.add(entry.name + ": retrieved " + std::to_string(bytes.size()) + " bytes");
         else if (bytes != read_file(entry.path)) wrong.add(entry.name + ": extracted bytes differ");
     }
     chm_close(reader);

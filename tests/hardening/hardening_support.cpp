@@ -74,7 +74,8 @@ bool reported_unreadable(const std::string &output, const std::string &relative)
 std::string check_with_chmlib(chmFile *chm, const std::string &name, const std::string &expected) {
     chmUnitInfo unit{};
     if (!chm) return name + ": chmlib cannot open the container; ";
-    if (chm_resolve_object(chm, name.c_str(), &unit) != CHM_RESOLVE_SUCCESS) return name + ": chmlib finds no such name; ";
+    if (chm_resolve_object(chm, name.c_str(), &unit) != CHM_RESOLVE_SUCCESS)
+        return name + ": chmlib finds no such name; ";
     return chmlib_retrieve(chm, unit) == expected ? "" : name + ": chmlib's bytes differ; ";
 }
 

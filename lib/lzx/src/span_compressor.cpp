@@ -106,13 +106,13 @@ void span_compressor::prices_from_items(const item *items, size_t count) {
 void span_compressor::write_split(const uint8_t *data, uint32_t piece_size, bool reparse_blocks, bit_writer &bits) {
     splitter_.split(encoder_, items_.data(), items_.size(), piece_size, block_starts_);
     block_starts_.push_back(items_.size());
-    uint32_t position = 0;
     uint32_t first_parse_repeats[3];  // as the first parse had them
     std::copy(encoder_.repeats(), encoder_.repeats() + 3, first_parse_repeats);
     for (size_t k = 0; k + 1 < block_starts_.size(); k++) {
         const item *first = items_.data() + block_starts_[k];
         size_t count = block_starts_[k + 1] - block_starts_[k];
         uint32_t size = splitter_.block_size(k);
+        const uint32_t position = encoder_.position();
         if (reparse_blocks && block_starts_.size() > 2) {
             // The block's own code prices a fresh parse of its bytes; keep
             // whichever parse comes out smaller.
@@ -135,11 +135,9 @@ void span_compressor::write_split(const uint8_t *data, uint32_t piece_size, bool
             encoder_.finish_plan(splitter_.whole_stats(), size, bits.bits_in_word(), whole);
             encoder_.write(whole, first, count, data + position, size, bits);
         } else {
-            encoder_.plan(first, count, size, bits.bits_in_word(), *plan_);
-            encoder_.write(*plan_, first, count, data + position, size, bits);
+            write_block(data, block_starts_[k], count, size, bits);
         }
         if (k + 2 < block_starts_.size()) advance_repeats(first, count, first_parse_repeats);  // for the next block
-        position += size;
     }
 }
 

@@ -127,7 +127,6 @@ void span_pool::compress(std::unique_lock<std::mutex> &lock, slot &s, span_compr
     bool failed = false;
     try {
         s.output.bytes.clear();
-        s.output.frame_ends.clear();
         compressor.compress(s.input.get(), s.size, s.starts_stream ? nullptr : &s.resume, s.split_blocks,
                             s.output.bytes);
         s.output.frame_ends = compressor.frame_ends();
