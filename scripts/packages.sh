@@ -14,4 +14,4 @@ install_missing_packages() {
     fi
 }
 
-BUILD_PACKAGES=(g++ cmake ninja-build pkg-config)
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libxml2-dev)
