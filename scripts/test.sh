@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
 install_missing_packages "${BUILD_PACKAGES[@]}" libgtest-dev libmspack-dev libchm-dev libchm-bin 7zip \
-    clang-14 libclang-rt-14-dev libwim-dev zlib1g-dev valgrind dpkg-dev groff-base lintian
+    clang-14 libclang-rt-14-dev libwim-dev zlib1g-dev valgrind dpkg-dev groff-base lintian \
+    python3-chm python3-sphinx python3-sphinxcontrib.htmlhelp python3-lazr.restfulclient doxygen
 
 jobs=$(nproc)
 

@@ -1,5 +1,6 @@
 #include "catalogue/builtin_entries.h"
 
+#include "run/run_state.h"
 #include "run/settings.h"
 
 namespace {
@@ -14,7 +15,7 @@ char reset_table_name[] =
     "::DataSpace/Storage/MSCompressed/Transform/{7FC28940-9D31-11D0-9B27-00A0C91E9C7C}/InstanceData/ResetTable";
 
 constexpr its_entry builtin(char *name, uint8_t name_len, uint32_t offset, uint32_t length) {
-    return its_entry{name_len, name, 0, offset, length, 1, nullptr};
+    return its_entry{name_len, name, 0, offset, length, 1, nullptr, nullptr, 0};
 }
 }  // namespace
 
@@ -49,6 +50,18 @@ void lay_out_section_0(void) {
         file->offset = offset;
         offset += file->length;
     }
+}
+
+uint32_t lay_out_memory_files(void) {
+    uint32_t offset = reset_table_entry.offset + reset_table_entry.length;
+    const entry_table &table = run.entry_table;
+    for (uint64_t i = 0; i < table.count; i++) {
+        its_entry *entry = table.entries[i];
+        if (!is_memory_file_in_section_0(entry)) continue;
+        entry->offset = offset;
+        offset += entry->length;
+    }
+    return offset;
 }
 
 void restore_builtin_entries(void) {

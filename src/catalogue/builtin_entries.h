@@ -30,6 +30,13 @@ bool in_section_0(const its_entry *file);
 // Places each file of section 0 where the lengths of those before it end.
 void lay_out_section_0(void);
 
+// Places the catalogue's section-0 files held in memory (a compiled help
+// file's #SYSTEM) behind the ResetTable, in table order, once its length is
+// known; returns where the Content starts.
+uint32_t lay_out_memory_files(void);
+// Whether the entry is such a file.
+inline bool is_memory_file_in_section_0(const its_entry *entry) { return entry->memory && entry->section == 0; }
+
 // Puts every built-in record back to its state at process start, laid out
 // for the current settings.
 void restore_builtin_entries(void);

@@ -48,9 +48,11 @@ its_entry *new_entry(const char *name) {
 }
 }  // namespace
 
-int add_dir_entry(void) {
+int add_dir_entry(void) { return add_subdir_entry(""); }
+
+int add_subdir_entry(const char *name) {
     if (grow_table() != 0) return -1;
-    its_entry *entry = new_entry("");
+    its_entry *entry = new_entry(name);
     if (!entry) return -1;
     append(entry);
     return 0;
@@ -71,6 +73,18 @@ int add_file_entry_from(const char *name, const char *source) {
         }
     }
     entry->section = static_cast<uint32_t>(static_cast<int32_t>(settings.file_section));
+    append(entry);
+    return 0;
+}
+
+int add_memory_entry(const char *name, const uint8_t *bytes, uint32_t length, uint32_t section) {
+    if (grow_table() != 0) return -1;
+    its_entry *entry = new_entry(name);
+    if (!entry) return -1;
+    entry->section = section;
+    entry->memory = bytes;
+    entry->memory_length = length;
+    if (section == 0) entry->length = length;
     append(entry);
     return 0;
 }

@@ -12,6 +12,10 @@ struct its_entry {
     // Path of the file relative to the input directory when it differs from
     // the internal name without its leading "/" (flattened names); owned.
     char *source_path;
+    // Contents held in memory rather than in a file (a compiled help file's
+    // internal files), memory_length bytes; not owned by the table.
+    const uint8_t *memory;
+    uint32_t memory_length;
 };
 
 struct entry_table {
@@ -32,11 +36,18 @@ struct name_prefix {
 
 // Catalogues the current name prefix as a directory.
 int add_dir_entry(void);
+// Catalogues prefix + name as a directory; name ends in "/".
+int add_subdir_entry(const char *name);
 // Catalogues prefix + name as a file.
 int add_file_entry(const char *name);
 // As add_file_entry, with the file's real path below the input directory
 // kept beside the name (a heap copy is made); source may be null.
 int add_file_entry_from(const char *name, const char *source);
+// Catalogues prefix + name as a file whose length bytes lie in memory,
+// in the given section: section 1 feeds them to the compressor like a
+// file's; section 0 stores them as they are, behind the container's own
+// files. The bytes must outlive the run.
+int add_memory_entry(const char *name, const uint8_t *bytes, uint32_t length, uint32_t section);
 // Appends a built-in record, which the table does not own.
 int add_static_entry(its_entry *entry);
 

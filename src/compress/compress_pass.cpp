@@ -32,7 +32,7 @@ void run_block_loop(void) {
 void set_builtin_lengths(void) {
     uint64_t resets = run.reset_table.count;
     reset_table_entry.length = static_cast<uint32_t>(reset_table_header_length + 8 * resets);
-    content_entry.offset = reset_table_entry.offset + reset_table_entry.length;
+    content_entry.offset = lay_out_memory_files();
     content_entry.length = static_cast<uint32_t>(run.compress_results.compressed_length);
 }
 }  // namespace

@@ -83,11 +83,19 @@ void leave_out(its_entry *entry) {
     entry->length = 0;
 }
 
+// Contents held in memory are read through a stream of their own, like a
+// file's, but announce no progress: nothing is read from the input.
+FILE *open_entry(const its_entry *entry, bool &not_regular) {
+    not_regular = false;
+    if (entry->memory) return fmemopen(const_cast<uint8_t *>(entry->memory), entry->memory_length, "rb");
+    return open_input_file(source_name(entry), not_regular);
+}
+
 // Opens the entry's file and starts its progress line; false when it
 // cannot be opened, after the entry has been taken out of the stream.
 bool start_file(its_entry *entry) {
     bool not_regular;
-    run.input_file = open_input_file(source_name(entry), not_regular);
+    run.input_file = open_entry(entry, not_regular);
     if (!run.input_file) {
         leave_out(entry);
         if (not_regular) {
@@ -98,7 +106,7 @@ bool start_file(its_entry *entry) {
         }
         return false;
     }
-    printf("Reading %s ... ", shown(entry));
+    if (!entry->memory) printf("Reading %s ... ", shown(entry));
     run.file_bytes = 0;
     entry->offset = run.total_bytes;
     return true;
@@ -112,7 +120,7 @@ void finish_file(its_entry *entry) {
         run.incomplete_entries++;
         leave_out(entry);
     } else {
-        printf("done\n");
+        if (!entry->memory) printf("done\n");
         entry->length = run.file_bytes;
         if (run.file_bytes == 0) leave_out(entry);
     }

@@ -135,13 +135,24 @@ void write_section_0_file(const its_entry *file) {
     if (file == &reset_table_entry) write_reset_table();
 }
 
-void write_section_0_files([[maybe_unused]] long section_0_offset) {
+// Each file ends where the catalogue says, unless writing failed.
+void check_section_0_end([[maybe_unused]] const its_entry *file, [[maybe_unused]] long section_0_offset) {
+    assert(output_failed() || section_0_offset < 0 ||
+           ftell(run.output_file) - section_0_offset == long(file->offset) + long(file->length));
+}
+
+void write_section_0_files(long section_0_offset) {
     for (const its_entry *file : section_0_files) {
         if (!in_section_0(file)) continue;
         write_section_0_file(file);
-        // Each file ends where the catalogue says, unless writing failed.
-        assert(output_failed() || section_0_offset < 0 ||
-               ftell(run.output_file) - section_0_offset == long(file->offset) + long(file->length));
+        check_section_0_end(file, section_0_offset);
+    }
+    const entry_table &table = run.entry_table;
+    for (uint64_t i = 0; i < table.count; i++) {
+        const its_entry *file = table.entries[i];
+        if (!is_memory_file_in_section_0(file)) continue;
+        fwrite(file->memory, 1, file->length, run.output_file);
+        check_section_0_end(file, section_0_offset);
     }
 }
 

@@ -1,13 +1,16 @@
-// kelto: packs a directory tree into one ITS file.
+// kelto: packs a directory tree into one ITS file, or compiles an HTML
+// Help project into a .chm.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "compress/compress_pass.h"
 #include "container/container_writer.h"
 #include "container/directory.h"
 #include "run/run_state.h"
+#include "run/compile_project.h"
 #include "run/run_steps.h"
 #include "run/settings.h"
 #include "run/shutdown.h"
@@ -26,12 +29,19 @@ int main(int argc, char **argv) {
     run.input_path = argv[1];
     struct stat status;
     if (stat(run.input_path, &status) != 0) {
+        // Only when no such path exists: a file named --help is packed.
+        if (strcmp(run.input_path, "--help") == 0 || strcmp(run.input_path, "--version") == 0) {
+            print_usage();
+            return 0;
+        }
         printf("ERROR: Could not find the input dir or .hhp file\n");
         return -1;
     }
     atexit(on_exit_cleanup);
+    if (S_ISREG(status.st_mode) && is_project_file(run.input_path)) return compile_project(run.input_path);
     if (!S_ISDIR(status.st_mode)) {
-        printf("ERROR: CHM output has not yet been implemented (feel free to contribute)\n");
+        printf("ERROR: %s is neither a directory nor a .hhp project file: kelto takes one of these\n",
+               shown_name(run.input_path));
         return -1;
     }
 

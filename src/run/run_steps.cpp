@@ -42,7 +42,7 @@ int keep_standard_streams(void) {
     return 0;
 }
 
-int walk_input(void) {
+int start_name_prefix(void) {
     // The set-up's two bytes are not counted in capacity, so the first
     // extension of the prefix obtains a buffer of its own size.
     run.name_prefix.buffer = static_cast<char *>(malloc(2));
@@ -53,7 +53,11 @@ int walk_input(void) {
     memcpy(run.name_prefix.buffer, "/", 2);
     run.name_prefix.length = 1;
     run.name_prefix.capacity = 0;
+    return 0;
+}
 
+int walk_input(void) {
+    if (start_name_prefix() != 0) return -1;
     if (settings.add_directories && add_dir_entry() != 0) {
         printf("WARNING: Could not add the root dir of the chm\n");
         run.incomplete_entries++;
@@ -106,13 +110,17 @@ int name_output(void) {
     }
     memcpy(run.output_path, input, length);
     memcpy(run.output_path + length, ".its", 5);
+    note_earlier_output();
+    return 0;
+}
+
+void note_earlier_output(void) {
     struct stat status;
     run.output_exists = stat(run.output_path, &status) == 0 && S_ISREG(status.st_mode);
     if (run.output_exists) {
         run.output_device = static_cast<uint64_t>(status.st_dev);
         run.output_inode = static_cast<uint64_t>(status.st_ino);
     }
-    return 0;
 }
 
 namespace {

@@ -6,6 +6,9 @@
 // -1, after the message, when that cannot be done.
 int keep_standard_streams(void);
 
+// Sets up the name prefix as "/"; -1 after the message when memory runs out.
+int start_name_prefix(void);
+
 // Sets up the name prefix, adds the root entry, walks run.input_path and
 // adds the built-in entries. The walk leaves out the file at
 // run.output_path, when that is named already.
@@ -26,6 +29,9 @@ int check_input_size(void);
 // run.output_path from it with ".its" appended; notes which file is there
 // already, if any.
 int name_output(void);
+
+// Notes which regular file run.output_path names already, if any.
+void note_earlier_output(void);
 
 // Opens the new file for the output into run.output_file (see
 // output_file.h); refuses a file that standard output writes to.

@@ -126,9 +126,9 @@ TEST_F(catalogue, NamesEqualUnderFoldingSortByTheirBytes) {
         std::vector<std::string> expected = {"/README", "/ReadMe", "/readme"};
         EXPECT_EQ(table_names(), expected);
     }
-    its_entry a{6, const_cast<char *>("/ABC_d"), 0, 0, 0, 0, nullptr};
-    its_entry b{6, const_cast<char *>("/abc_D"), 0, 0, 0, 0, nullptr};
-    its_entry c{4, const_cast<char *>("/abc"), 0, 0, 0, 0, nullptr};
+    its_entry a{6, const_cast<char *>("/ABC_d"), 0, 0, 0, 0, nullptr, nullptr, 0};
+    its_entry b{6, const_cast<char *>("/abc_D"), 0, 0, 0, 0, nullptr, nullptr, 0};
+    its_entry c{4, const_cast<char *>("/abc"), 0, 0, 0, 0, nullptr, nullptr, 0};
     EXPECT_EQ(compare_names(&a, &b), 0);
     EXPECT_GT(compare_names(&a, &c), 0);
     EXPECT_LT(compare_names(&c, &b), 0);

@@ -297,3 +297,28 @@ TEST_F(input_feed, StreamMayEndOneByteShortOf4GiB) {
     capture.finish();
     EXPECT_EQ(run.total_bytes, UINT32_MAX);
 }
+
+TEST_F(input_feed, FilesHeldInMemoryFollowInTableOrderWithoutProgress) {
+    // A compiled help file's internal files: section 1 ones are fed like
+    // files, section 0 ones are left for the container writer.
+    static const uint8_t topics[] = {1, 2, 3, 0, 5};
+    static const uint8_t system[] = {3, 0, 0, 0};
+    run.name_prefix.buffer = const_cast<char *>("/");
+    run.name_prefix.length = 1;
+    ASSERT_EQ(add_memory_entry("#SYSTEM", system, sizeof system, 0), 0);
+    ASSERT_EQ(add_memory_entry("#TOPICS", topics, sizeof topics, 1), 0);
+    its_entry *page = make_file("page.html", "<p>x</p>");
+    add_builtins();
+    open_tree();
+
+    stdout_capture capture;
+    std::string stream = drain({3});
+    EXPECT_EQ(capture.finish(), "Reading page.html ... done\n");
+    EXPECT_EQ(stream, std::string("\1\2\3\0\5", 5) + "<p>x</p>");
+    EXPECT_EQ(run.entry_table.entries[0]->length, 4u);
+    EXPECT_EQ(run.entry_table.entries[0]->section, 0u);
+    EXPECT_EQ(run.entry_table.entries[1]->offset, 0u);
+    EXPECT_EQ(run.entry_table.entries[1]->length, 5u);
+    EXPECT_EQ(page->offset, 5u);
+    run.name_prefix.buffer = nullptr;
+}

@@ -15,6 +15,21 @@ struct expected_entry {
     uint64_t length;
 };
 
+// An offset the checks pass over: where a compiled help file's pages lie in
+// the stream depends on its internal files.
+constexpr uint64_t any_offset = UINT64_MAX;
+
+// What a compiled project should hold: the root and the directories above
+// the names, each stored file (paths below dir, read from there) at any
+// offset, and the internal files, of which only the presence is checked
+// (an entry with no path).
+std::vector<expected_entry> expected_project_entries(const std::string &dir, const std::vector<std::string> &stored,
+                                                     const std::vector<std::string> &internal);
+
+// The author's files that a compiled help file lists (every name but the
+// internal files and directories), as chmlib enumerates them.
+std::vector<std::string> stored_names(const std::string &chm);
+
 // Every name the walk catalogues below root, in catalogue order, with the
 // section, offset and length the compression pass gives it.
 std::vector<expected_entry> expected_entries(const std::string &root);
