@@ -34,5 +34,6 @@ inline void store_le32(byte_vector &out, size_t offset, uint32_t value) {
 // still fits in the current block (or could fit in none).
 inline void start_item_in_one_block(byte_vector &out, size_t length) {
     size_t used = out.size() % viewer_block;
-    if (used != 0 && used + length > viewer_block && length <= viewer_block) out.resize(out.size() - used + viewer_block, 0);
+    if (used != 0 && used + length > viewer_block && length <= viewer_block)
+        out.resize(out.size() - used + viewer_block, 0);
 }

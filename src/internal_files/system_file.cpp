@@ -7,8 +7,9 @@
 
 namespace {
 constexpr char compiler_version[] = "HHA Version 4.74.8702";
-constexpr size_t read_window = 4096;  // what the viewers read after the version
-constexpr size_t entry_head = 4;      // code and length
+constexpr size_t version_size = 4;
+constexpr size_t read_window = 4096;     // what the viewers read after the version
+constexpr size_t entry_head = 4;         // code and length
 constexpr size_t longest_text = 0xFFFE;  // the length WORD counts the NUL
 constexpr uint64_t filetime_of_unix_epoch = 116444736000000000ull;  // 100 ns units since 1601
 
@@ -82,7 +83,7 @@ byte_vector build_system(const help_project &project, uint32_t build_seconds, co
     append_text_entry(tail, code_index, project.index_file, code_page);
 
     // The title, between the two, gives up what the read window lacks.
-    size_t used = head.size() - 4 + tail.size() + entry_head + 1;
+    size_t used = head.size() - version_size + tail.size() + entry_head + 1;
     size_t title_room = used < read_window ? read_window - used : 0;
     append_text_entry(head, code_title, shorten_text(project.title, title_room, code_page), code_page);
 

@@ -23,12 +23,10 @@ bytes operator+(bytes a, const bytes &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
-
 uint32_t le32(const bytes &data, size_t offset) {
     return data.at(offset) | data.at(offset + 1) << 8 | data.at(offset + 2) << 16 | uint32_t{data.at(offset + 3)} << 24;
 }
 std::string string_at(const bytes &data, size_t offset) { return reinterpret_cast<const char *>(&data.at(offset)); }
-
 const bytes &file(const std::vector<internal_file> &files, const std::string &name) {
     for (const internal_file &each : files) if (each.name == name) return each.bytes;
     throw std::runtime_error("no " + name);
@@ -45,11 +43,6 @@ help_project demo_project() {
 }
 const std::vector<topic> demo_topics = {{"page 1.html", "", false}, {"page 2.html", "", false}};
 constexpr int64_t demo_time = 1700000000;
-sitemap_properties demo_properties() {
-    sitemap_properties properties;
-    properties.from_contents_file = true;
-    return properties;
-}
 
 // Where each code of #SYSTEM ends.
 std::map<uint16_t, size_t> system_code_ends(const bytes &system) {
@@ -64,7 +57,7 @@ std::map<uint16_t, size_t> system_code_ends(const bytes &system) {
 }  // namespace
 
 TEST(internal_files, DemoProjectGivesTheKnownBytes) {
-    std::vector<internal_file> files = write_internal_files(demo_project(), demo_topics, demo_properties(), demo_time);
+    std::vector<internal_file> files = write_internal_files(demo_project(), demo_topics, {}, demo_time);
     EXPECT_EQ(file(files, "/#STRINGS"), hex("00"));
     EXPECT_EQ(file(files, "/#URLSTR"), hex("00 00000000 00000000") + text("page 1.html") + hex("00000000 00000000") +
                                           text("page 2.html"));
@@ -76,7 +69,6 @@ TEST(internal_files, DemoProjectGivesTheKnownBytes) {
                    text("demo") + hex("0000 0800") + text("toc.hhc") + hex("0C00 0400 00000000 0D00 0010") +
                    file(files, "/#IDXHDR") + hex("0F00 0400 00000000");
     EXPECT_EQ(file(files, "/#SYSTEM"), system);
-    EXPECT_EQ(le32(file(files, "/#IDXHDR"), 0x0C), 2u);
     for (const internal_file &each : files)
         EXPECT_EQ(each.in_section_0, each.name == "/#SYSTEM" || each.name == "/#ITBITS") << each.name;
     EXPECT_EQ(file(files, "/$WWKeywordLinks/Property"), hex("00000000"));
@@ -110,17 +102,18 @@ TEST(internal_files, LargeProjectKeepsTheTablesConsistent) {
         topics.push_back({"dir/" + std::string(i % 200, 'p') + std::to_string(i) + ".html", title, i % 3 == 0});
     }
     topics.push_back(topics[5]);  // the same URL twice
-    sitemap_properties properties = demo_properties();
+    topics.push_back({"long.html", std::string(5000, 'L'), false});  // too long for a block
+    sitemap_properties properties;
+    properties.from_contents_file = true;
     properties.background = "0x00FF";
     properties.window_styles = "bad";
     auto files = write_internal_files(project, topics, properties, demo_time);
     const bytes &topics_file = file(files, "/#TOPICS"), &table = file(files, "/#URLTBL"),
                 &urls = file(files, "/#URLSTR"), &strings = file(files, "/#STRINGS");
-    ASSERT_EQ(topics_file.size(), 16 * topics.size());
     ASSERT_EQ(table.size(), 12 * topics.size() + 4 * (topics.size() / 341));
     for (uint32_t i = 0; i < topics.size(); i++) {
         uint32_t title = le32(topics_file, 16 * i + 4), record = le32(topics_file, 16 * i + 8);
-        EXPECT_EQ(title == 0xFFFFFFFF ? "" : string_at(strings, title), topics[i].title);
+        EXPECT_EQ(title == 0xFFFFFFFF ? "" : string_at(strings, title), topics[i].title.substr(0, 4095));
         EXPECT_EQ(le32(topics_file, 16 * i + 12), topics[i].in_contents ? 6u : 2u);
         ASSERT_LE(record % 4096 + 12, 4092u);
         EXPECT_EQ(le32(table, record), url_hash(topics[i].path));
@@ -138,7 +131,6 @@ TEST(internal_files, LargeProjectKeepsTheTablesConsistent) {
         EXPECT_TRUE(k % 341 != 340 || le32(table, at + 12) == 0) << k;
     }
     for (size_t block = 4096; block < strings.size(); block += 4096) EXPECT_EQ(strings[block - 1], 0) << block;
-
     const bytes &system = file(files, "/#SYSTEM"), &header = file(files, "/#IDXHDR");
     std::map<uint16_t, size_t> ends = system_code_ends(system);
     for (uint16_t code : {0, 1, 2, 3, 4, 6}) EXPECT_LE(ends.at(code), 4u + 4096) << code;
@@ -148,6 +140,7 @@ TEST(internal_files, LargeProjectKeepsTheTablesConsistent) {
     EXPECT_EQ(le32(header, 0x24), 0xFFFFFFFFu);  // Foreground unset
     EXPECT_EQ(le32(header, 0x2C), 0xFFFFFFFFu);  // Window Styles not a number
     EXPECT_EQ(string_at(strings, le32(header, 0x50)), "other.chm");
+    EXPECT_EQ(le32(header, 0x0C), topics.size());
 }
 
 // Two windows, the default defined second; the IVB names a window's page.
@@ -157,11 +150,11 @@ TEST(internal_files, WindowsAndContextIdsLayout) {
     project_window side, main;
     side.name = "side";
     side.caption = "Side";
-    side.navigation_width = {150, true};
     main.name = "Main";
     main.caption = "Demo";
     main.contents_file = "toc.hhc";
     main.default_file = main.home_file = "page 1.html";
+    side.navigation_width = {150, true};
     main.navigation_style = {0x63520, true};
     main.navigation_width = {200, true};
     main.position[2] = {600, true};
@@ -170,16 +163,15 @@ TEST(internal_files, WindowsAndContextIdsLayout) {
     project.windows = {side, main};
     project.context_ids = {{1000, "page 1.html"}, {7, "page 2.html"}};
     auto files = write_internal_files(project, demo_topics, {}, demo_time);
-    const bytes &windows = file(files, "/#WINDOWS"), &ivb = file(files, "/#IVB"), &strings = file(files, "/#STRINGS");
+    EXPECT_EQ(file(files, "/#STRINGS"), text("") + text("Main") + text("Demo") + text("toc.hhc") + text("page 1.html") +
+                                           text("side") + text("Side") + text("page 2.html"));
+    const bytes &windows = file(files, "/#WINDOWS");
     ASSERT_EQ(windows.size(), 8u + 2 * 0xC4);
-    EXPECT_EQ(le32(windows, 0), 2u);
-    const std::pair<size_t, uint32_t> main_fields[] = {{0x00, 0xC4}, {0x0C, 0x532}, {0x10, 0x63520}, {0x28, 600},
-                                                       {0x70, 0x380E}, {0x4C, 200}, {0x9C, 0}};
-    for (auto [offset, value] : main_fields) EXPECT_EQ(le32(windows, 8 + offset), value) << offset;
-    EXPECT_EQ(string_at(strings, le32(windows, 8 + 0x08)), "Main");
-    EXPECT_EQ(string_at(strings, le32(windows, 8 + 0x60)), "toc.hhc");
-    EXPECT_EQ(le32(windows, 8 + 0x68), le32(windows, 8 + 0x6C));
-    EXPECT_EQ(string_at(strings, le32(windows, 8 + 0xC4 + 0x08)), "side");
-    EXPECT_EQ(le32(windows, 8 + 0xC4 + 0x0C), 0x20u);
-    EXPECT_EQ(ivb, hex("10000000 E8030000 13000000 07000000 29000000"));  // the window's "page 1.html" shared
+    // (offset in the file, value): count, entry size, the Default Window, then the other one.
+    const std::pair<size_t, uint32_t> fields[] = {
+        {0, 2},          {4, 0xC4},         {8, 0xC4},       {8 + 0x08, 1},     {8 + 0x0C, 0x532}, {8 + 0x10, 0x63520},
+        {8 + 0x14, 6},   {8 + 0x28, 600},   {8 + 0x4C, 200}, {8 + 0x60, 11},    {8 + 0x64, 0},     {8 + 0x68, 19},
+        {8 + 0x6C, 19},  {8 + 0x70, 0x380E}, {8 + 0x9C, 0},  {204 + 0x08, 31},  {204 + 0x0C, 0x20}, {204 + 0x4C, 150}};
+    for (auto [offset, value] : fields) EXPECT_EQ(le32(windows, offset), value) << offset;
+    EXPECT_EQ(file(files, "/#IVB"), hex("10000000 E8030000 13000000 07000000 29000000"));
 }
