@@ -70,9 +70,11 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
-code_page_converter::code_page_converter(const char *from, uint32_t code_page) {
-    std::string to = "CP" + std::to_string(code_page);
-    descriptor = iconv_open(to.c_str(), from);
+code_page_converter::code_page_converter(const char *from, uint32_t code_page)
+    : code_page_converter(from, ("CP" + std::to_string(code_page)).c_str()) {}
+
+code_page_converter::code_page_converter(const char *from, const char *to) {
+    descriptor = iconv_open(to, from);
     from_utf8 = strcasecmp(from, "UTF-8") == 0;
 }
 
@@ -82,6 +84,8 @@ code_page_converter::~code_page_converter() {
 
 std::string code_page_converter::convert(std::string_view text, bool &lost) {
     std::string out;
+    // The code pages all agree with ASCII.
+    if (is_ascii(text)) return std::string(text);
     if (!usable()) {
         lost = lost || !is_ascii(text);
         return std::string(text);

@@ -23,6 +23,8 @@ bool is_ascii(std::string_view text);
 // is not valid in the source set is taken as lost too.
 struct code_page_converter {
     code_page_converter(const char *from, uint32_t code_page);
+    // Into any character set iconv knows, by name.
+    code_page_converter(const char *from, const char *to);
     ~code_page_converter();
     code_page_converter(const code_page_converter &) = delete;
     code_page_converter &operator=(const code_page_converter &) = delete;

@@ -47,6 +47,17 @@ struct context_id {
     std::string file;
 };
 
+// The lines of the project file that name each thing, for messages (0:
+// not named there).
+struct project_lines {
+    unsigned contents_file = 0;
+    unsigned index_file = 0;
+    unsigned default_topic = 0;
+    std::vector<unsigned> files;        // one per [FILES] entry
+    std::vector<unsigned> text_popups;  // one per [TEXT POPUPS] entry
+    std::vector<unsigned> windows;      // one per window
+};
+
 // The project file, read.
 struct help_project {
     std::string project_name;   // the .hhp's own name, for messages
@@ -71,6 +82,9 @@ struct help_project {
     std::vector<context_id> context_ids;
     std::vector<std::string> merge_files;
     std::vector<std::string> text_popups;
+
+    std::vector<std::string> included_files;  // headers and alias files read, as paths to open; never stored
+    project_lines lines;
 };
 
 // The global properties of the contents file that the viewers' index header

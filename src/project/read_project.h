@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "project/help_project.h"
@@ -47,6 +48,11 @@ struct project_contents {
 // printing a warning for what it does not act on. Fails on a file that
 // cannot be read or is not a project file.
 outcome read_project_file(const std::string &path, help_project &project, compile_report &report);
+
+// The same for a project file's bytes in memory: `name` for messages,
+// `directory` the one that holds it (where its #include files are found).
+outcome parse_project_text(std::string_view text, const std::string &name, const std::string &directory,
+                           help_project &project);
 
 // Finds the files to store: [FILES], the contents and index files, the
 // sitemaps' local targets, the pages and style sheets these lead to, and the
