@@ -11,6 +11,9 @@ inside compiled HTML Help files, whose contents are compressed as one LZX
 stream. The package also holds lzxcomp, the LZX compression library kelto
 uses, with its header, pkg-config file and CMake package.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The package's own revision: packaging changes that leave the tool as it is
+# (kelto 0.1, package 0.1-1) are recorded in its changelog.Debian.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
@@ -22,5 +25,10 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # dpkg runs ldconfig once after all packages of a run, through its trigger.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+
+include(${CMAKE_CURRENT_LIST_DIR}/debian_docs.cmake)
+# Everything a plain install gives, and the Debian documentation beside it.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+                                 "${PROJECT_BINARY_DIR};${PROJECT_NAME};debian;/")
 
 include(CPack)

@@ -21,6 +21,8 @@ for file in include/lzxcomp.h bin/kelto share/man/man1/kelto.1.gz; do
     [ -f "$prefix/$file" ] || { echo "$file not installed"; exit 1; }
 done
 [ -f "$libdir/liblzxcomp.a" ] || { echo "liblzxcomp.a not installed"; exit 1; }
+# The Debian package's own documentation stays out of a plain install.
+[ ! -e "$prefix/share/doc" ] && [ ! -e "$prefix/share/lintian" ] || { echo "Debian files installed"; exit 1; }
 
 # The client must load the installed copy, not one from the build tree.
 run_client() {

@@ -1,4 +1,7 @@
-/* lzxcomp: an LZX compressor for ITSF/CHM content streams.
+/* SPDX-License-Identifier: MIT */
+/* Copyright (c) 2026 The kelto authors
+ *
+ * lzxcomp: an LZX compressor for ITSF/CHM content streams.
  *
  * The caller drives the compressor block by block; the compressor pulls its
  * input and pushes its output through callbacks that run inside these calls,
