@@ -145,7 +145,8 @@ long follow(collector &state, referrer &from, std::string_view value, const reso
         if (!found.empty()) note_case(from, std::string(value), found, line);
     }
     if (index >= 0 || index == left_out) return index;
-    std::string shown(value);
+    // Missing files by the name looked up, whatever fragments led there.
+    std::string shown = index == missing ? path.path : std::string(value);
     if (!from.reported.insert(shown).second) return index;
     std::vector<std::string> &list = index == missing ? from.missing : from.outside;
     unsigned &first = index == missing ? from.missing_line : from.outside_line;

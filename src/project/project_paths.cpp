@@ -111,7 +111,12 @@ resolved_reference resolve_reference(std::string_view reference, std::string_vie
         text.find("::") != std::string_view::npos)
         return {reference_kind::external, std::string(text)};
     text = text.substr(0, text.find_first_of("?#"));
-    return resolve_path(base, percent_decoded(with_slashes(text)));
+    std::string path = percent_decoded(with_slashes(text));
+    // Inside a compiled file "/x" is the file x at its top, which is the
+    // project's directory.
+    size_t slashes = path.find_first_not_of('/');
+    if (slashes != 0 && slashes != std::string::npos) return resolve_path({}, path.substr(slashes));
+    return resolve_path(base, path);
 }
 
 resolved_reference resolve_project_path(std::string_view path, bool cut_fragment) {
