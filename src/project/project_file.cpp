@@ -82,7 +82,7 @@ void read_line(project_reading &reading, section current, std::string_view text,
                                         "(ignoring them)");
         reading.warned_infotypes = true;
         return;
-    case section::none: warn_at(reading.name, line, "A line before the first section (ignoring it)"); return;
+    case section::none:
     case section::unknown: return;
     }
 }
@@ -160,6 +160,7 @@ outcome parse_project_text(std::string_view text, const std::string &name, const
     reading.name = name;
     section current = section::none;
     bool any_section = false;
+    unsigned stray_line = 0;
     for_each_line(text, [&](std::string_view line, unsigned number) {
         std::string_view content = trimmed(line);
         if (content.empty() || content[0] == ';') return;
@@ -171,12 +172,12 @@ outcome parse_project_text(std::string_view text, const std::string &name, const
                 warn_at(name, number, "Unknown section [%.*s] (ignoring it)", static_cast<int>(title.size()), title.data());
             return;
         }
+        if (current == section::none && !stray_line) stray_line = number;
         read_line(reading, current, content, number);
-        // One warning for the lines before the first section.
-        if (current == section::none) current = section::unknown;
     });
     if (!any_section)
         return {false, error_at(name, 0, "No section ([OPTIONS], [FILES], ...): this is not a help project file")};
+    if (stray_line) warn_at(name, stray_line, "Lines before the first section (ignoring them)");
 
     join_context_ids(reading);
     finish_options(reading, is_valid_utf8(text) && !is_ascii(text));
