@@ -21,6 +21,8 @@ struct sitemap_reading {
     markup_reader reader;
     enum { outside, item, properties } object = outside;
     unsigned lists = 0;
+    bool finishing = false;
+    unsigned unclosed = 0;  // lists closed only by the end of the file
     bool warned_param = false;
     bool warned_depth = false;
     std::vector<std::pair<property, markup_text>> caught;
@@ -130,7 +132,13 @@ void start_element(void *user, const xmlChar *name, const xmlChar **attributes) 
 
 void end_element(void *user, const xmlChar *name) {
     sitemap_reading &reading = *static_cast<sitemap_reading *>(user);
-    if (named(name, "ul") && reading.lists) reading.lists--;
+    if (named(name, "ul") && reading.lists) {
+        reading.lists--;
+        // At its end libxml2 closes what is still open: not an end tag, nor
+        // a start tag that implies one.
+        xmlParserInputState state = reading.reader.context->instate;
+        if (reading.finishing && state != XML_PARSER_END_TAG && state != XML_PARSER_START_TAG) reading.unclosed++;
+    }
     else if (named(name, "object")) reading.object = sitemap_reading::outside;
 }
 
@@ -140,13 +148,6 @@ void start(sitemap_reading &reading) {
     sax.startElement = start_element;
     sax.endElement = end_element;
     start_markup(reading.reader, &sax, &reading);
-}
-
-// Lists still open when the file ends: a file cut short.
-unsigned open_lists(const markup_reader &reader) {
-    unsigned open = 0;
-    for (int i = 0; reader.context && i < reader.context->nameNr; i++) open += named(reader.context->nameTab[i], "ul");
-    return open;
 }
 
 void settle_properties(sitemap_reading &reading, uint32_t code_page) {
@@ -191,10 +192,12 @@ void warn_unreachable(const sitemap_reading &reading) {
 }
 
 void finish(sitemap_reading &reading, uint32_t code_page) {
-    if (unsigned open = open_lists(reading.reader))
+    reading.finishing = true;
+    finish_markup(reading.reader);
+    // Lists still open when the file ends: a file cut short.
+    if (unsigned open = reading.unclosed)
         warn_at(reading.name, reading.reader.lines, "The file ends inside %u unclosed list%s (<ul>): is it cut short?",
                 open, open == 1 ? "" : "s");
-    finish_markup(reading.reader);
     if (reading.reader.nul_line)
         warn_at(reading.name, reading.reader.nul_line, "The file holds NUL bytes: it is not a sitemap");
     else if (reading.reader.size == 0)
