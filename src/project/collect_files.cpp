@@ -330,7 +330,10 @@ void start_collector(collector &state) {
         if (stat(included.c_str(), &status) == 0) state.never_stored.push_back(identity_of(status));
     }
     std::string base = project.compiled_file.substr(project.compiled_file.rfind('/') + 1);
-    state.unfinished_prefix = "." + base.substr(0, NAME_MAX - 8) + ".";
+    std::string prefix(1, '.');
+    prefix.append(base, 0, NAME_MAX - 8);
+    prefix += '.';
+    state.unfinished_prefix = std::move(prefix);
 }
 }  // namespace
 
