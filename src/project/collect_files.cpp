@@ -1,6 +1,7 @@
 // The files to store: what the project names, what its sitemaps point at,
 // and whatever its pages and style sheets lead to, transitively.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,10 @@ void note_case(const referrer &from, const std::string &value, const std::string
 // A reference from a page, style sheet, sitemap or the project file.
 long follow(collector &state, referrer &from, std::string_view value, const resolved_reference &path, unsigned line) {
     if (path.kind == reference_kind::none || path.kind == reference_kind::external) return left_out;
+    // Compiled files merged at view time are found beside this one, not in it.
+    for (const std::string &merged : state.project.merge_files) {
+        if (strcasecmp(merged.c_str(), path.path.c_str()) == 0) return left_out;
+    }
     long index = outside;
     if (path.kind == reference_kind::local) {
         std::string found;
