@@ -86,7 +86,8 @@ property property_named(const char *name) {
 }
 
 void read_param(sitemap_reading &reading, const xmlChar **attributes) {
-    if (!reading.warned_param && !kchmviewer_reads(reading.reader)) {
+    // kchmviewer reads the params of text/sitemap objects only.
+    if (reading.object == sitemap_reading::item && !reading.warned_param && !kchmviewer_reads(reading.reader)) {
         warn_at(reading.name, markup_line(reading.reader),
                 "A <param> without name=\"...\" and value=\"...\" in double quotes: kchmviewer stops on this file");
         reading.warned_param = true;
