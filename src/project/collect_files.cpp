@@ -42,10 +42,10 @@ struct collector {
     compile_report &report;
     project_contents &contents;
     project_root root;
-    std::unordered_map<std::string, long> known;  // path -> index in contents.files, or what became of it
-    std::vector<file_identity> never_stored;      // the project file and the files it includes
-    std::string unfinished_prefix;                // ".NAME.chm." of the output's temporary files
-    std::vector<std::string> titles;              // by index in contents.files
+    std::unordered_map<std::string, long> known;           // path -> index in contents.files, or what became of it
+    std::vector<file_identity> never_stored;               // the project file and the files it includes
+    std::string unfinished_prefix;                         // ".NAME.chm." of the output's temporary files
+    std::vector<std::string> titles;                       // by index in contents.files
     std::unordered_map<std::string, std::string> failure;  // path -> why it could not be stored
 };
 
@@ -60,7 +60,8 @@ bool same(const file_identity &a, const file_identity &b) {
 bool is_unfinished_output(const collector &state, const std::string &path) {
     std::string_view base(path);
     base.remove_prefix(base.rfind('/') == std::string_view::npos ? 0 : base.rfind('/') + 1);
-    return base.size() == state.unfinished_prefix.size() + 6 && base.substr(0, state.unfinished_prefix.size()) == state.unfinished_prefix;
+    return base.size() == state.unfinished_prefix.size() + 6 &&
+           base.substr(0, state.unfinished_prefix.size()) == state.unfinished_prefix;
 }
 
 long remember(collector &state, const std::string &path, long result, const std::string &why = {}) {
@@ -75,9 +76,10 @@ long add_file(collector &state, const std::string &path, std::string *found_as =
     auto known = state.known.find(path);
     if (known != state.known.end()) return known->second;
     if (path.size() + 1 > longest_name) {
-        printf("WARNING: The ITSF format does not support files with internal names longer than 255 characters "
-               "(ignoring /%s)\n",
-               shown_name(path.c_str()));
+        printf(
+            "WARNING: The ITSF format does not support files with internal names longer than 255 characters "
+            "(ignoring /%s)\n",
+            shown_name(path.c_str()));
         return remember(state, path, left_out);
     }
     std::string full = joined_path(state.root.path, path);
@@ -90,7 +92,8 @@ long add_file(collector &state, const std::string &path, std::string *found_as =
         if (found_as) *found_as = other;
         return remember(state, path, index);
     }
-    if (!S_ISREG(status.st_mode)) return remember(state, path, missing, S_ISDIR(status.st_mode) ? "a directory" : "not a regular file");
+    if (!S_ISREG(status.st_mode))
+        return remember(state, path, missing, S_ISDIR(status.st_mode) ? "a directory" : "not a regular file");
     if (!state.root.real_path.empty() && !stays_inside(state.root, path)) return remember(state, path, outside);
     file_identity identity = identity_of(status);
     if (same(identity, state.output)) {
@@ -118,7 +121,8 @@ long add_named(collector &state, const std::string &value, unsigned line, const 
         std::string found;
         long index = add_file(state, path.path, &found);
         if (!found.empty())
-            warn_at(name, line, "%s (%s) is %s in another case (storing %s)", value.c_str(), what, found.c_str(), found.c_str());
+            warn_at(name, line, "%s (%s) is %s in another case (storing %s)", value.c_str(), what, found.c_str(),
+                    found.c_str());
         if (index >= 0 || index == left_out) return index;
         if (index == missing) {
             warn_at(name, line, "Cannot read %s (%s): %s", value.c_str(), what, state.failure[path.path].c_str());
@@ -266,7 +270,8 @@ void follow_project_references(collector &state) {
     for (size_t i = 0; i < project.windows.size(); i++) {
         const project_window &window = project.windows[i];
         unsigned line = i < project.lines.windows.size() ? project.lines.windows[i] : 0;
-        for (const std::string *file : {&window.contents_file, &window.index_file, &window.default_file, &window.home_file})
+        for (const std::string *file :
+             {&window.contents_file, &window.index_file, &window.default_file, &window.home_file})
             follow(state, from, *file, resolve_reference(*file, ""), line);
     }
     for (const context_id &id : project.context_ids) follow(state, from, id.file, resolve_reference(id.file, ""), 0);
@@ -319,8 +324,9 @@ void warn_stem_sitemaps(const collector &state) {
         const std::string &named = suffix[3] == 'c' ? project.contents_file : project.index_file;
         for (const stored_file &file : state.contents.files) {
             if (strcasecmp(file.path.c_str(), guess.c_str()) == 0 && strcasecmp(file.path.c_str(), named.c_str()) != 0)
-                warn_at(project.project_name, 0, "%s is stored but is not the %s file: xchm and kchmviewer show it instead",
-                        file.path.c_str(), suffix[3] == 'c' ? "Contents" : "Index");
+                warn_at(project.project_name, 0,
+                        "%s is stored but is not the %s file: xchm and kchmviewer show it instead", file.path.c_str(),
+                        suffix[3] == 'c' ? "Contents" : "Index");
         }
     }
 }
@@ -352,9 +358,9 @@ outcome collect_files(const help_project &project, const file_identity &output, 
                                 project.directory.c_str(), strerror(errno))};
 
     add_project_files(state);
-    long contents_file = project.contents_file.empty()
-                             ? left_out
-                             : add_named(state, project.contents_file, project.lines.contents_file, "the Contents file");
+    long contents_file = project.contents_file.empty() ? left_out
+                                                       : add_named(state, project.contents_file,
+                                                                   project.lines.contents_file, "the Contents file");
     long index_file = project.index_file.empty()
                           ? left_out
                           : add_named(state, project.index_file, project.lines.index_file, "the Index file");

@@ -27,7 +27,8 @@ bool starts_with_word(std::string_view text, std::string_view word, std::string_
 
 // "#include file", "#include "file"" or "#include <file>": the file.
 std::string included_name(std::string_view rest) {
-    if (rest.size() >= 2 && ((rest.front() == '"' && rest.back() == '"') || (rest.front() == '<' && rest.back() == '>')))
+    if (rest.size() >= 2 &&
+        ((rest.front() == '"' && rest.back() == '"') || (rest.front() == '<' && rest.back() == '>')))
         rest = rest.substr(1, rest.size() - 2);
     return with_slashes(trimmed(rest));
 }
@@ -36,7 +37,8 @@ std::string included_name(std::string_view rest) {
 bool define_value(std::string_view text, uint32_t &value) {
     text = trimmed(text.substr(0, text.find("//")));
     text = trimmed(text.substr(0, text.find("/*")));
-    while (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = trimmed(text.substr(1, text.size() - 2));
+    while (text.size() >= 2 && text.front() == '(' && text.back() == ')')
+        text = trimmed(text.substr(1, text.size() - 2));
     while (!text.empty() && strchr("uUlL", text.back())) text.remove_suffix(1);
     return read_number(text, value);
 }

@@ -19,7 +19,8 @@ bool declared(const markup_reader &reader) {
 }
 
 // Calls each(code point, its UTF-8 bytes) for text that is valid UTF-8.
-template <typename each_character> void for_each_character(std::string_view text, each_character each) {
+template <typename each_character>
+void for_each_character(std::string_view text, each_character each) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;

@@ -26,8 +26,8 @@ struct markup_reader {
 
     // Whether the bytes are still UTF-8, where the last sequence stands.
     bool utf8 = true;
-    uint8_t continuations = 0;             // bytes due in the current sequence
-    uint8_t least = 0x80, most = 0xBF;     // the range of the next one
+    uint8_t continuations = 0;          // bytes due in the current sequence
+    uint8_t least = 0x80, most = 0xBF;  // the range of the next one
 };
 
 // Starts a parse that calls sax's callbacks with user; name is for libxml2.

@@ -13,7 +13,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool has_scheme(std::string_view text) {
     if (text.empty() || !is_alpha(text[0])) return false;
     size_t i = 1;
-    while (i < text.size() && (is_alpha(text[i]) || is_digit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.'))
+    while (i < text.size() &&
+           (is_alpha(text[i]) || is_digit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.'))
         i++;
     return i >= 2 && i < text.size() && text[i] == ':';
 }

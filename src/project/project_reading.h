@@ -67,7 +67,8 @@ bool read_number(std::string_view text, uint32_t &value);
 bool read_small_file(const std::string &path, std::string &bytes);
 
 // Calls each(line, number) for every line, without its line ending.
-template <typename each_line> void for_each_line(std::string_view text, each_line each) {
+template <typename each_line>
+void for_each_line(std::string_view text, each_line each) {
     unsigned number = 0;
     size_t start = 0;
     while (start < text.size()) {

@@ -12,7 +12,18 @@ namespace {
 constexpr unsigned deepest_list = 256;
 
 // What a <param> may carry about a sitemap as a whole.
-enum class property { none, image_list, image_type, background, foreground, font, window_styles, ex_window_styles, frame_name, window_name };
+enum class property {
+    none,
+    image_list,
+    image_type,
+    background,
+    foreground,
+    font,
+    window_styles,
+    ex_window_styles,
+    frame_name,
+    window_name
+};
 
 struct sitemap_reading {
     sitemap_reading(const std::string &file, sitemap_contents &into) : name(file), contents(into) {}
@@ -73,10 +84,14 @@ property property_named(const char *name) {
         const char *name;
         property kind;
     } known[] = {
-        {"ImageList", property::image_list},         {"ImageType", property::image_type},
-        {"Background", property::background},       {"Foreground", property::foreground},
-        {"Font", property::font},                   {"Window Styles", property::window_styles},
-        {"ExWindow Styles", property::ex_window_styles}, {"FrameName", property::frame_name},
+        {"ImageList", property::image_list},
+        {"ImageType", property::image_type},
+        {"Background", property::background},
+        {"Foreground", property::foreground},
+        {"Font", property::font},
+        {"Window Styles", property::window_styles},
+        {"ExWindow Styles", property::ex_window_styles},
+        {"FrameName", property::frame_name},
         {"WindowName", property::window_name},
     };
     for (const auto &entry : known) {
@@ -139,8 +154,7 @@ void end_element(void *user, const xmlChar *name) {
         // a start tag that implies one.
         xmlParserInputState state = reading.reader.context->instate;
         if (reading.finishing && state != XML_PARSER_END_TAG && state != XML_PARSER_START_TAG) reading.unclosed++;
-    }
-    else if (named(name, "object")) reading.object = sitemap_reading::outside;
+    } else if (named(name, "object")) reading.object = sitemap_reading::outside;
 }
 
 void start(sitemap_reading &reading) {
@@ -171,7 +185,8 @@ void settle_properties(sitemap_reading &reading, uint32_t code_page) {
         }
     }
     if (lost)
-        warn_at(reading.name, 0, "Characters that code page %u lacks are shown as \"?\"", static_cast<unsigned>(code_page));
+        warn_at(reading.name, 0, "Characters that code page %u lacks are shown as \"?\"",
+                static_cast<unsigned>(code_page));
 }
 
 void warn_unreachable(const sitemap_reading &reading) {
@@ -201,8 +216,7 @@ void finish(sitemap_reading &reading, uint32_t code_page) {
                 open, open == 1 ? "" : "s");
     if (reading.reader.nul_line)
         warn_at(reading.name, reading.reader.nul_line, "The file holds NUL bytes: it is not a sitemap");
-    else if (reading.reader.size == 0)
-        warn_at(reading.name, 0, "The file is empty");
+    else if (reading.reader.size == 0) warn_at(reading.name, 0, "The file is empty");
     else if (reading.contents.items == 0)
         warn_at(reading.name, 0, "No entries (<object type=\"text/sitemap\">) in the file");
     settle_properties(reading, code_page);
@@ -218,7 +232,8 @@ bool read_sitemap_file(int fd, const std::string &name, uint32_t code_page, site
     return read;
 }
 
-void read_sitemap_text(std::string_view bytes, const std::string &name, uint32_t code_page, sitemap_contents &contents) {
+void read_sitemap_text(std::string_view bytes, const std::string &name, uint32_t code_page,
+                       sitemap_contents &contents) {
     sitemap_reading reading(name, contents);
     start(reading);
     push_markup_text(reading.reader, bytes);

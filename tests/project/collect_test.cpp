@@ -11,7 +11,7 @@ using file_list = std::vector<std::pair<std::string, std::string>>;
 
 struct collect_case {
     const char *name;
-    file_list files;  // "help.hhp" among them
+    file_list files;                  // "help.hhp" among them
     std::vector<std::string> stored;  // sorted
     std::vector<std::string> messages;
     uint64_t missing = 0;
@@ -36,45 +36,64 @@ const std::vector<collect_case> cases = {
      {{"help.hhp", options + "Contents file=toc.hhc\nIndex file=idx.hhk\n[FILES]\na.htm\n"},
       {"toc.hhc", "<ul><li><object type=\"text/sitemap\"><param name=\"Local\" value=\"sub/b.htm#x\"></object></ul>"},
       {"idx.hhk", "<ul><li><object type=\"text/sitemap\"><param name=\"Local\" value=\"c.htm\"></object></ul>"},
-      {"a.htm", page("<a href=\"sub/b.htm\">b</a><img src='img/p.png' srcset='img/p2.png 2x, img/p3.png 3x'>"
-                     "<a href=\"http://x.org/y.htm\">x</a><a href=\"#top\">t</a><a href='mailto:a@b'>m</a>"
-                     "<object data=\"movie.swf\"></object><a href=\"//host/z.htm\">z</a>",
-                     "<title>A</title><link rel=stylesheet href=\"css/s.css\"><style>body{background:url(bg.png)}</style>")},
-      {"sub/b.htm", page("<a href=\"../a.htm\">a</a><a href=\"b%20two.htm?q#f\">b2</a><iframe src=\"frame.htm\"></iframe>"
-                         "<p style=\"background: url('../img/st.png')\">", "<title>B</title>")},
+      {"a.htm",
+       page("<a href=\"sub/b.htm\">b</a><img src='img/p.png' srcset='img/p2.png 2x, img/p3.png 3x'>"
+            "<a href=\"http://x.org/y.htm\">x</a><a href=\"#top\">t</a><a href='mailto:a@b'>m</a>"
+            "<object data=\"movie.swf\"></object><a href=\"//host/z.htm\">z</a>",
+            "<title>A</title><link rel=stylesheet href=\"css/s.css\"><style>body{background:url(bg.png)}</style>")},
+      {"sub/b.htm",
+       page("<a href=\"../a.htm\">a</a><a href=\"b%20two.htm?q#f\">b2</a><iframe src=\"frame.htm\"></iframe>"
+            "<p style=\"background: url('../img/st.png')\">",
+            "<title>B</title>")},
       {"sub/b two.htm", "<html><body background=\"../img/back.gif\"><a href=\"/c.htm\">c</a>"},
-      {"sub/frame.htm", page("<script src=\"../js/s.js\"></script><meta http-equiv=\"refresh\" content=\"0; URL='../r.htm'\">")},
-      {"c.htm", page("")}, {"r.htm", page("")}, {"img/p.png", "P"}, {"img/p2.png", "P"}, {"img/p3.png", "P"},
-      {"img/st.png", "P"}, {"img/back.gif", "G"}, {"bg.png", "B"}, {"movie.swf", "S"}, {"js/s.js", "J"},
-      {"css/s.css", "@import \"more.css\";\n/* url(no.png) */ a { background: url( \"../img/c1.png\" ) }\n"
-                    "@import url(more.css);b{x:url(data:image/png;base64,AAAA)}"},
-      {"css/more.css", "i { content: 'url(no2.png)'; background: url(c2.png) }"}, {"img/c1.png", "1"},
-      {"css/c2.png", "2"}, {"unreferenced.htm", page("")}},
-     {"a.htm", "bg.png", "c.htm", "css/c2.png", "css/more.css", "css/s.css", "idx.hhk", "img/back.gif", "img/c1.png",
-      "img/p.png", "img/p2.png", "img/p3.png", "img/st.png", "js/s.js", "movie.swf", "r.htm", "sub/b two.htm",
-      "sub/b.htm", "sub/frame.htm", "toc.hhc"},
+      {"sub/frame.htm",
+       page("<script src=\"../js/s.js\"></script><meta http-equiv=\"refresh\" content=\"0; URL='../r.htm'\">")},
+      {"c.htm", page("")},
+      {"r.htm", page("")},
+      {"img/p.png", "P"},
+      {"img/p2.png", "P"},
+      {"img/p3.png", "P"},
+      {"img/st.png", "P"},
+      {"img/back.gif", "G"},
+      {"bg.png", "B"},
+      {"movie.swf", "S"},
+      {"js/s.js", "J"},
+      {"css/s.css",
+       "@import \"more.css\";\n/* url(no.png) */ a { background: url( \"../img/c1.png\" ) }\n"
+       "@import url(more.css);b{x:url(data:image/png;base64,AAAA)}"},
+      {"css/more.css", "i { content: 'url(no2.png)'; background: url(c2.png) }"},
+      {"img/c1.png", "1"},
+      {"css/c2.png", "2"},
+      {"unreferenced.htm", page("")}},
+     {"a.htm",        "bg.png",     "c.htm",         "css/c2.png", "css/more.css",  "css/s.css",  "idx.hhk",
+      "img/back.gif", "img/c1.png", "img/p.png",     "img/p2.png", "img/p3.png",    "img/st.png", "js/s.js",
+      "movie.swf",    "r.htm",      "sub/b two.htm", "sub/b.htm",  "sub/frame.htm", "toc.hhc"},
      {},
      0,
      [](const project_contents &c) {
          EXPECT_EQ(topic_lines(c), (std::vector<std::string>{"a.htm|A", "c.htm|", "r.htm|", "sub/b two.htm|",
                                                              "sub/b.htm|B|toc", "sub/frame.htm|"}));
-         auto png = std::find_if(c.files.begin(), c.files.end(), [](const stored_file &f) { return f.path == "img/p.png"; });
+         auto png =
+             std::find_if(c.files.begin(), c.files.end(), [](const stored_file &f) { return f.path == "img/p.png"; });
          EXPECT_EQ(png->size, 1u);
          EXPECT_FALSE(png->is_html);
      }},
     {"what the project names and cannot be read",
      {{"help.hhp", options + "Contents file=toc.hhc\n[FILES]\na.htm\nmissing.htm\n..\\outside.htm\n/etc/hostname\n"
-                   "[TEXT POPUPS]\npopups.txt\n[ALIAS]\nIDH_A=gone.htm\n[MAP]\n#define IDH_A 1\n"},
+                             "[TEXT POPUPS]\npopups.txt\n[ALIAS]\nIDH_A=gone.htm\n[MAP]\n#define IDH_A 1\n"},
       {"a.htm", page("<a href=\"nothere.htm#a\">1</a><a href=\"nothere.htm#b\">2</a><img src=\"../up.png\">")}},
      {"a.htm"},
      {"help.hhp:6: Cannot read missing.htm (listed in [FILES]): No such file or directory",
       "help.hhp:7: ../outside.htm (listed in [FILES]) lies outside the project directory",
-      "help.hhp:8: /etc/hostname (listed in [FILES]) lies outside", "help.hhp:10: Cannot read popups.txt (listed in [TEXT POPUPS])",
+      "help.hhp:8: /etc/hostname (listed in [FILES]) lies outside",
+      "help.hhp:10: Cannot read popups.txt (listed in [TEXT POPUPS])",
       "help.hhp:3: Cannot read toc.hhc (the Contents file)", "help.hhp: Links to files that do not exist: gone.htm",
-      "a.htm:1: Links to files that do not exist: nothere.htm", "a.htm:1: Refers to files outside the project directory (not stored): ../up.png"},
+      "a.htm:1: Links to files that do not exist: nothere.htm",
+      "a.htm:1: Refers to files outside the project directory (not stored): ../up.png"},
      5},
     {"symbolic links out of the project and inside it",
-     {{"help.hhp", options + "[FILES]\na.htm\n"}, {"a.htm", page("<img src=\"out.png\"><img src=\"in.png\"><img src=\"d/x.png\">")},
+     {{"help.hhp", options + "[FILES]\na.htm\n"},
+      {"a.htm", page("<img src=\"out.png\"><img src=\"in.png\"><img src=\"d/x.png\">")},
       {"real.png", "R"}},
      {"a.htm", "in.png"},
      {"a.htm:1: Refers to files outside the project directory (not stored): out.png, d/x.png"},
@@ -88,15 +107,18 @@ const std::vector<collect_case> cases = {
          ASSERT_EQ(symlink("..", (root + "/d").c_str()), 0);
      }},
     {"a name that differs only in case",
-     {{"help.hhp", options + "[FILES]\nA.HTM\n"}, {"a.htm", page("<img src=\"Images/Logo.GIF\"><img src=\"images/logo.gif\">")},
+     {{"help.hhp", options + "[FILES]\nA.HTM\n"},
+      {"a.htm", page("<img src=\"Images/Logo.GIF\"><img src=\"images/logo.gif\">")},
       {"images/logo.gif", "G"}},
      {"a.htm", "images/logo.gif"},
      {"help.hhp:4: A.HTM (listed in [FILES]) is a.htm in another case",
       "a.htm:1: Images/Logo.GIF names images/logo.gif in another case"}},
     {"the earlier output, its temporaries, the project and its headers are not stored",
      {{"help.hhp", options + "Compiled file=out\\help.chm\n[FILES]\na.htm\nhelp.hhp\nids.h\nout\\.help.chm.a1B2c3\n"
-                   "[MAP]\n#include ids.h\n"},
-      {"a.htm", page("<a href=\"out/help.chm\">chm</a>")}, {"ids.h", "#define X 1\n"}, {"out/help.chm", "ITSF"},
+                             "[MAP]\n#include ids.h\n"},
+      {"a.htm", page("<a href=\"out/help.chm\">chm</a>")},
+      {"ids.h", "#define X 1\n"},
+      {"out/help.chm", "ITSF"},
       {"out/.help.chm.a1B2c3", "ITSF"}},
      {"a.htm"},
      {"The input holds the output file as /out/help.chm (ignoring)", "ids.h:1: [MAP] names without a file in [ALIAS]"}},
@@ -104,21 +126,27 @@ const std::vector<collect_case> cases = {
      {{"help.hhp", options + "Language=0x419\n[FILES]\na.htm\nb.htm\nc.htm\nd.htm\ne.htm\n"},
       {"a.htm", page("", "<title>\n  \xD0\x9F\xD1\x80\xD0\xB8   &amp;\tx </title>")},
       {"b.htm", page("", "<meta charset=\"windows-1252\"><title>caf\xE9 \x80</title>")},
-      {"c.htm", page("\xFF", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-5\"><title>\xBF\xE0\xD8</title>")},
+      {"c.htm",
+       page("\xFF",
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-5\"><title>\xBF\xE0\xD8</title>")},
       {"d.htm", page("\xEF", "<title>\xEF\xF0\xE8 &mdash;</title>")},
       {"e.htm", page("", "<title>\xE6\x97\xA5</title>")}},
      {"a.htm", "b.htm", "c.htm", "d.htm", "e.htm"},
-     {"b.htm:1: The title has characters that code page 1251 lacks", "e.htm:1: The title has characters that code page 1251 lacks"},
+     {"b.htm:1: The title has characters that code page 1251 lacks",
+      "e.htm:1: The title has characters that code page 1251 lacks"},
      0,
      [](const project_contents &c) {
-         EXPECT_EQ(topic_lines(c), (std::vector<std::string>{"a.htm|\xCF\xF0\xE8 & x", "b.htm|caf? \x88", "c.htm|\xCF\xF0\xE8",
-                                                             "d.htm|\xEF\xF0\xE8 \x97", "e.htm|?"}));
+         EXPECT_EQ(topic_lines(c),
+                   (std::vector<std::string>{"a.htm|\xCF\xF0\xE8 & x", "b.htm|caf? \x88", "c.htm|\xCF\xF0\xE8",
+                                             "d.htm|\xEF\xF0\xE8 \x97", "e.htm|?"}));
      }},
     {"names too long for the container",
-     {{"help.hhp", options + "[FILES]\na.htm\n"}, {"a.htm", page("<img src=\"d/" + std::string(250, 'n') + ".png\">")},
+     {{"help.hhp", options + "[FILES]\na.htm\n"},
+      {"a.htm", page("<img src=\"d/" + std::string(250, 'n') + ".png\">")},
       {"d/" + std::string(250, 'n') + ".png", "N"}},
      {"a.htm"},
-     {"WARNING: The ITSF format does not support files with internal names longer than 255 characters (ignoring /d/nnn"}},
+     {"WARNING: The ITSF format does not support files with internal names longer than 255 characters (ignoring "
+      "/d/nnn"}},
 };
 }  // namespace
 

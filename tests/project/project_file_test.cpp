@@ -57,9 +57,10 @@ const std::vector<project_case> cases = {
      "[OPTIONS]\nDefault topic=a.htm\nCreate CHI file=Yes\nDisplay compile progress=No\nAuto TOC=0\nFlat=\n"
      "Error log file=log.txt\nColour=blue\nno equals sign\n[EXTRA]\nx=y\n[INFOTYPES]\na\nb\n[SUBSETS]\nc\n",
      nullptr,
-     {"help.hhp:3: Option \"Create CHI file\" is not supported", "help.hhp:7: Option \"Error log file\" is not supported",
-      "help.hhp:8: Unknown option \"Colour\"", "help.hhp:9: In [OPTIONS], a line without \"=\"",
-      "help.hhp:10: Unknown section [EXTRA]", "help.hhp:13: Information types and subsets"}},
+     {"help.hhp:3: Option \"Create CHI file\" is not supported",
+      "help.hhp:7: Option \"Error log file\" is not supported", "help.hhp:8: Unknown option \"Colour\"",
+      "help.hhp:9: In [OPTIONS], a line without \"=\"", "help.hhp:10: Unknown section [EXTRA]",
+      "help.hhp:13: Information types and subsets"}},
     {"binary tables get one note",
      "[OPTIONS]\nDefault topic=a.htm\nBinary Index=Yes\nBinary TOC=Yes\n",
      nullptr,
@@ -106,10 +107,11 @@ const std::vector<project_case> cases = {
          EXPECT_EQ(p.included_files.size(), 2u);
      },
      {"help.hhp:7: [ALIAS] names without a number in [MAP] (left out): IDH_LONELY",
-      "help.hhp:11: [MAP] names without a file in [ALIAS] (left out): IDH_UNUSED", "help.hhp:12: A #define without a number",
-      "ids.h:4: Cannot read missing.h"},
+      "help.hhp:11: [MAP] names without a file in [ALIAS] (left out): IDH_UNUSED",
+      "help.hhp:12: A #define without a number", "ids.h:4: Cannot read missing.h"},
      {{"more.ali", "IDH_C=d.htm\n#include more.ali\n"},
-      {"ids.h", "#ifndef IDS_H\n#define IDS_H\n#define IDH_B 0x20 // b\n#include <missing.h>\n#define IDH_C (7L)\n#endif\n"}}},
+      {"ids.h",
+       "#ifndef IDS_H\n#define IDS_H\n#define IDH_B 0x20 // b\n#include <missing.h>\n#define IDH_C (7L)\n#endif\n"}}},
     {"UTF-8 strings into the code page",
      "[OPTIONS]\nDefault topic=a.htm\nTitle=D\xC3\xA9mo \xE2\x80\x94 \xE6\x97\xA5\n[WINDOWS]\nw=\"\xC3\xBC\"\n",
      [](const help_project &p) {
@@ -124,7 +126,8 @@ const std::vector<project_case> cases = {
          EXPECT_EQ(p.code_page, 1251u);
      },
      {}},
-    {"a line of megabytes", "[OPTIONS]\nTitle=" + std::string(3 << 20, 'x') + "\n[FILES]\n",
+    {"a line of megabytes",
+     "[OPTIONS]\nTitle=" + std::string(3 << 20, 'x') + "\n[FILES]\n",
      [](const help_project &p) { EXPECT_EQ(p.title.size(), 3u << 20); },
      {"help.hhp: No Default topic, and [FILES] lists no page"}},
 };

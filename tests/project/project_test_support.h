@@ -15,7 +15,8 @@ inline void expect_messages(const std::string &output, const std::vector<std::st
     size_t lines = 0;
     for (size_t at = output.find('\n'); at != std::string::npos; at = output.find('\n', at + 1)) lines++;
     EXPECT_EQ(lines, expected.size()) << output;
-    for (const std::string &text : expected) EXPECT_NE(output.find(text), std::string::npos) << text << "\nin:\n" << output;
+    for (const std::string &text : expected)
+        EXPECT_NE(output.find(text), std::string::npos) << text << "\nin:\n" << output;
 }
 
 // Writes the files (name, then bytes) below the directory.

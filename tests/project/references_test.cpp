@@ -40,7 +40,7 @@ const std::string style_sheet =
     "p { background: URL( 'e f.png' ); content: \"url(g.png)\" }\n"
     "q { background: url(h\\).png) } r { x: url(\"i.png\") url( j.png ) }\n@import 'k.css'";
 const std::vector<std::string> style_references = {"a.css@1", "b.css@2", "e f.png@4", "h).png@5",
-                                                   "i.png@5",  "j.png@5", "k.css@6"};
+                                                   "i.png@5", "j.png@5", "k.css@6"};
 }  // namespace
 
 TEST(reference, ResolvesEachKind) {

@@ -7,7 +7,8 @@ namespace {
 std::string item(const std::string &params) { return "<LI> <OBJECT type=\"text/sitemap\">" + params + "</OBJECT>\n"; }
 std::string local(const std::string &value) { return "<param name=\"Local\" value=\"" + value + "\">"; }
 
-const std::string head = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\n<HTML><HEAD><!-- Sitemap 1.0 --></HEAD><BODY>\n";
+const std::string head =
+    "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\n<HTML><HEAD><!-- Sitemap 1.0 --></HEAD><BODY>\n";
 
 struct sitemap_case {
     const char *name;
@@ -26,9 +27,10 @@ std::string nested(size_t depth) {
 
 const std::vector<sitemap_case> cases = {
     {"contents with properties",
-     head + "<OBJECT type=\"text/site properties\">\n<param name=\"ImageType\" value=\"Folder\">\n"
-            "<param name=\"Window Styles\" value=\"0x801227\"><param name=\"FrameName\" value=\"right\">"
-            "<param name=\"Font\" value=\"Arial,8,0\"></OBJECT>\n<UL>" +
+     head +
+         "<OBJECT type=\"text/site properties\">\n<param name=\"ImageType\" value=\"Folder\">\n"
+         "<param name=\"Window Styles\" value=\"0x801227\"><param name=\"FrameName\" value=\"right\">"
+         "<param name=\"Font\" value=\"Arial,8,0\"></OBJECT>\n<UL>" +
          item("<param name=\"Name\" value=\"A\">" + local("a.htm#top")) + "<UL>" + item(local("sub%20dir/b.htm?q=1")) +
          item("<param name=\"Name\" value=\"web\"><param name=\"URL\" value=\"http://example.org/\">") +
          item("<param name=\"Merge\" value=\"other.chm::/other.hhc\">") + item(local("ms-its:other.chm::/x.htm")) +
@@ -52,32 +54,47 @@ const std::vector<sitemap_case> cases = {
      head + "<UL>" + item("<param name=Local value=a.htm>") + item("<param value=\"b.htm\">") + "</UL>",
      {"a.htm"},
      {"toc.hhc:3: A <param> without name=\"...\" and value=\"...\" in double quotes: kchmviewer stops on this file"}},
-    {"single quotes too", head + "<UL>" + item("<param name='Local' value='a.htm'>") + "</UL>", {"a.htm"},
+    {"single quotes too",
+     head + "<UL>" + item("<param name='Local' value='a.htm'>") + "</UL>",
+     {"a.htm"},
      {"toc.hhc:3: A <param> without name=\"...\""}},
-    {"too deep for kchmviewer", nested(300), std::vector<std::string>(300, "a.htm"),
-     {"toc.hhc:259: Lists nested deeper than 256 levels", "The file ends inside 300 unclosed lists (<ul>): is it cut short?"}},
-    {"thousands of levels", nested(20000), std::vector<std::string>(20000, "a.htm"),
+    {"too deep for kchmviewer",
+     nested(300),
+     std::vector<std::string>(300, "a.htm"),
+     {"toc.hhc:259: Lists nested deeper than 256 levels",
+      "The file ends inside 300 unclosed lists (<ul>): is it cut short?"}},
+    {"thousands of levels",
+     nested(20000),
+     std::vector<std::string>(20000, "a.htm"),
      {"Lists nested deeper than 256 levels", "The file ends inside"}},
-    {"cut short", head + "<UL>" + item(local("a.htm")) + "<LI> <OBJECT type=\"text/sitemap\"><param name=\"Lo",
+    {"cut short",
+     head + "<UL>" + item(local("a.htm")) + "<LI> <OBJECT type=\"text/sitemap\"><param name=\"Lo",
      {"a.htm"},
      {"toc.hhc:4: The file ends inside 1 unclosed list (<ul>)", "toc.hhc:4: A <param> without name"}},
     {"empty", "", {}, {"toc.hhc: The file is empty"}},
     {"no entries", head + "</BODY></HTML>", {}, {"toc.hhc: No entries (<object type=\"text/sitemap\">) in the file"}},
-    {"binary", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "<ul>", {},
+    {"binary",
+     std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "<ul>",
+     {},
      {"toc.hhc:3: The file holds NUL bytes: it is not a sitemap", "The file ends inside 1 unclosed list"}},
     {"unbalanced tags and a line of megabytes",
-     head + "</UL></OBJECT><UL>" + item(local("a.htm") + "<param name=\"Name\" value=\"" + std::string(2 << 20, 'n') + "\">") +
+     head + "</UL></OBJECT><UL>" +
+         item(local("a.htm") + "<param name=\"Name\" value=\"" + std::string(2 << 20, 'n') + "\">") +
          "</LI></LI></UL></UL></UL>",
      {"a.htm"},
      {}},
     {"UTF-8 properties into the code page",
-     head + "<OBJECT type=\"text/site properties\"><param name=\"FrameName\" value=\"r\xC3\xA9\xE6\x97\xA5\"></OBJECT><UL>" +
+     head +
+         "<OBJECT type=\"text/site properties\"><param name=\"FrameName\" "
+         "value=\"r\xC3\xA9\xE6\x97\xA5\"></OBJECT><UL>" +
          item(local("caf\xC3\xA9.htm")) + "</UL>",
      {"caf\xC3\xA9.htm"},
      {"toc.hhc: Characters that code page 1252 lacks are shown as \"?\""},
      [](const sitemap_contents &c) { EXPECT_EQ(c.properties.frame_name, "r\xE9?"); }},
     {"code page sitemap kept as written",
-     head + "<OBJECT type=\"text/site properties\"><param name=\"FrameName\" value=\"\xEF\xF0\xE0\xE2\xEE\"></OBJECT><UL>" +
+     head +
+         "<OBJECT type=\"text/site properties\"><param name=\"FrameName\" "
+         "value=\"\xEF\xF0\xE0\xE2\xEE\"></OBJECT><UL>" +
          item(local("\xEF.htm")) + "</UL>",
      {"\xEF.htm"},
      {},
