@@ -1,6 +1,7 @@
 // The files to store: what the project names, what its sitemaps point at,
 // and whatever its pages and style sheets lead to, transitively.
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,10 +42,10 @@ struct collector {
     compile_report &report;
     project_contents &contents;
     project_root root;
-    std::unordered_map<std::string, long> known;  // path -> index in contents.files, or what became of it
-    std::vector<file_identity> never_stored;      // the project file and the files it includes
-    std::string unfinished_prefix;                // ".NAME.chm." of the output's temporary files
-    std::vector<std::string> titles;              // by index in contents.files
+    std::unordered_map<std::string, long> known;           // path -> index in contents.files, or what became of it
+    std::vector<file_identity> never_stored;               // the project file and the files it includes
+    std::string unfinished_prefix;                         // ".NAME.chm." of the output's temporary files
+    std::vector<std::string> titles;                       // by index in contents.files
     std::unordered_map<std::string, std::string> failure;  // path -> why it could not be stored
 };
 
@@ -59,7 +60,8 @@ bool same(const file_identity &a, const file_identity &b) {
 bool is_unfinished_output(const collector &state, const std::string &path) {
     std::string_view base(path);
     base.remove_prefix(base.rfind('/') == std::string_view::npos ? 0 : base.rfind('/') + 1);
-    return base.size() == state.unfinished_prefix.size() + 6 && base.substr(0, state.unfinished_prefix.size()) == state.unfinished_prefix;
+    return base.size() == state.unfinished_prefix.size() + 6 &&
+           base.substr(0, state.unfinished_prefix.size()) == state.unfinished_prefix;
 }
 
 long remember(collector &state, const std::string &path, long result, const std::string &why = {}) {
@@ -74,9 +76,10 @@ long add_file(collector &state, const std::string &path, std::string *found_as =
     auto known = state.known.find(path);
     if (known != state.known.end()) return known->second;
     if (path.size() + 1 > longest_name) {
-        printf("WARNING: The ITSF format does not support files with internal names longer than 255 characters "
-               "(ignoring /%s)\n",
-               shown_name(path.c_str()));
+        printf(
+            "WARNING: The ITSF format does not support files with internal names longer than 255 characters "
+            "(ignoring /%s)\n",
+            shown_name(path.c_str()));
         return remember(state, path, left_out);
     }
     std::string full = joined_path(state.root.path, path);
@@ -89,7 +92,8 @@ long add_file(collector &state, const std::string &path, std::string *found_as =
         if (found_as) *found_as = other;
         return remember(state, path, index);
     }
-    if (!S_ISREG(status.st_mode)) return remember(state, path, missing, S_ISDIR(status.st_mode) ? "a directory" : "not a regular file");
+    if (!S_ISREG(status.st_mode))
+        return remember(state, path, missing, S_ISDIR(status.st_mode) ? "a directory" : "not a regular file");
     if (!state.root.real_path.empty() && !stays_inside(state.root, path)) return remember(state, path, outside);
     file_identity identity = identity_of(status);
     if (same(identity, state.output)) {
@@ -117,7 +121,8 @@ long add_named(collector &state, const std::string &value, unsigned line, const 
         std::string found;
         long index = add_file(state, path.path, &found);
         if (!found.empty())
-            warn_at(name, line, "%s (%s) is %s in another case (storing %s)", value.c_str(), what, found.c_str(), found.c_str());
+            warn_at(name, line, "%s (%s) is %s in another case (storing %s)", value.c_str(), what, found.c_str(),
+                    found.c_str());
         if (index >= 0 || index == left_out) return index;
         if (index == missing) {
             warn_at(name, line, "Cannot read %s (%s): %s", value.c_str(), what, state.failure[path.path].c_str());
@@ -138,6 +143,10 @@ void note_case(const referrer &from, const std::string &value, const std::string
 // A reference from a page, style sheet, sitemap or the project file.
 long follow(collector &state, referrer &from, std::string_view value, const resolved_reference &path, unsigned line) {
     if (path.kind == reference_kind::none || path.kind == reference_kind::external) return left_out;
+    // Compiled files merged at view time are found beside this one, not in it.
+    for (const std::string &merged : state.project.merge_files) {
+        if (strcasecmp(merged.c_str(), path.path.c_str()) == 0) return left_out;
+    }
     long index = outside;
     if (path.kind == reference_kind::local) {
         std::string found;
@@ -145,7 +154,8 @@ long follow(collector &state, referrer &from, std::string_view value, const reso
         if (!found.empty()) note_case(from, std::string(value), found, line);
     }
     if (index >= 0 || index == left_out) return index;
-    std::string shown(value);
+    // Missing files by the name looked up, whatever fragments led there.
+    std::string shown = index == missing ? path.path : std::string(value);
     if (!from.reported.insert(shown).second) return index;
     std::vector<std::string> &list = index == missing ? from.missing : from.outside;
     unsigned &first = index == missing ? from.missing_line : from.outside_line;
@@ -260,7 +270,8 @@ void follow_project_references(collector &state) {
     for (size_t i = 0; i < project.windows.size(); i++) {
         const project_window &window = project.windows[i];
         unsigned line = i < project.lines.windows.size() ? project.lines.windows[i] : 0;
-        for (const std::string *file : {&window.contents_file, &window.index_file, &window.default_file, &window.home_file})
+        for (const std::string *file :
+             {&window.contents_file, &window.index_file, &window.default_file, &window.home_file})
             follow(state, from, *file, resolve_reference(*file, ""), line);
     }
     for (const context_id &id : project.context_ids) follow(state, from, id.file, resolve_reference(id.file, ""), 0);
@@ -313,8 +324,9 @@ void warn_stem_sitemaps(const collector &state) {
         const std::string &named = suffix[3] == 'c' ? project.contents_file : project.index_file;
         for (const stored_file &file : state.contents.files) {
             if (strcasecmp(file.path.c_str(), guess.c_str()) == 0 && strcasecmp(file.path.c_str(), named.c_str()) != 0)
-                warn_at(project.project_name, 0, "%s is stored but is not the %s file: xchm and kchmviewer show it instead",
-                        file.path.c_str(), suffix[3] == 'c' ? "Contents" : "Index");
+                warn_at(project.project_name, 0,
+                        "%s is stored but is not the %s file: xchm and kchmviewer show it instead", file.path.c_str(),
+                        suffix[3] == 'c' ? "Contents" : "Index");
         }
     }
 }
@@ -329,7 +341,10 @@ void start_collector(collector &state) {
         if (stat(included.c_str(), &status) == 0) state.never_stored.push_back(identity_of(status));
     }
     std::string base = project.compiled_file.substr(project.compiled_file.rfind('/') + 1);
-    state.unfinished_prefix = "." + base.substr(0, NAME_MAX - 8) + ".";
+    std::string prefix(1, '.');
+    prefix.append(base, 0, NAME_MAX - 8);
+    prefix += '.';
+    state.unfinished_prefix = std::move(prefix);
 }
 }  // namespace
 
@@ -343,9 +358,9 @@ outcome collect_files(const help_project &project, const file_identity &output, 
                                 project.directory.c_str(), strerror(errno))};
 
     add_project_files(state);
-    long contents_file = project.contents_file.empty()
-                             ? left_out
-                             : add_named(state, project.contents_file, project.lines.contents_file, "the Contents file");
+    long contents_file = project.contents_file.empty() ? left_out
+                                                       : add_named(state, project.contents_file,
+                                                                   project.lines.contents_file, "the Contents file");
     long index_file = project.index_file.empty()
                           ? left_out
                           : add_named(state, project.index_file, project.lines.index_file, "the Index file");

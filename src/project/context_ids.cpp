@@ -27,7 +27,8 @@ bool starts_with_word(std::string_view text, std::string_view word, std::string_
 
 // "#include file", "#include "file"" or "#include <file>": the file.
 std::string included_name(std::string_view rest) {
-    if (rest.size() >= 2 && ((rest.front() == '"' && rest.back() == '"') || (rest.front() == '<' && rest.back() == '>')))
+    if (rest.size() >= 2 &&
+        ((rest.front() == '"' && rest.back() == '"') || (rest.front() == '<' && rest.back() == '>')))
         rest = rest.substr(1, rest.size() - 2);
     return with_slashes(trimmed(rest));
 }
@@ -36,7 +37,8 @@ std::string included_name(std::string_view rest) {
 bool define_value(std::string_view text, uint32_t &value) {
     text = trimmed(text.substr(0, text.find("//")));
     text = trimmed(text.substr(0, text.find("/*")));
-    while (text.size() >= 2 && text.front() == '(' && text.back() == ')') text = trimmed(text.substr(1, text.size() - 2));
+    while (text.size() >= 2 && text.front() == '(' && text.back() == ')')
+        text = trimmed(text.substr(1, text.size() - 2));
     while (!text.empty() && strchr("uUlL", text.back())) text.remove_suffix(1);
     return read_number(text, value);
 }
@@ -75,15 +77,18 @@ void include_file(project_reading &reading, std::string_view rest, const std::st
 bool in_project_file(const project_reading &reading, const std::string &source) { return source == reading.name; }
 
 // Adds a name once; a second definition is reported and left out.
-void add_name(std::vector<context_name> &names, context_name entry, const char *section) {
-    for (const context_name &known : names) {
-        if (known.name != entry.name) continue;
-        if (known.id != entry.id || known.file != entry.file)
-            warn_at(entry.source, entry.line, "%s defines %s again (keeping the first, from %s:%u)", section,
-                    entry.name.c_str(), known.source.c_str(), known.line);
+void add_name(std::vector<context_name> &names, std::unordered_map<std::string, size_t> &index, context_name entry,
+              const char *section) {
+    auto known = index.find(entry.name);
+    if (known == index.end()) {
+        index.emplace(entry.name, names.size());
+        names.push_back(std::move(entry));
         return;
     }
-    names.push_back(std::move(entry));
+    const context_name &first = names[known->second];
+    if (first.id != entry.id || first.file != entry.file)
+        warn_at(entry.source, entry.line, "%s defines %s again (keeping the first, from %s:%u)", section,
+                entry.name.c_str(), first.source.c_str(), first.line);
 }
 
 // One warning per file for the names that only one side gives.
@@ -112,7 +117,7 @@ void read_alias_line(project_reading &reading, std::string_view text, const std:
         return;
     }
     context_name entry{std::string(name), 0, project_path(trimmed(text.substr(equals + 1)), true), source, line};
-    add_name(reading.aliases, std::move(entry), "[ALIAS]");
+    add_name(reading.aliases, reading.alias_index, std::move(entry), "[ALIAS]");
 }
 
 void read_map_line(project_reading &reading, std::string_view text, const std::string &source, unsigned line) {
@@ -135,25 +140,23 @@ void read_map_line(project_reading &reading, std::string_view text, const std::s
         if (own) warn_at(source, line, "A #define without a number (ignoring it)");
         return;
     }
-    add_name(reading.map, {std::string(rest.substr(0, blank)), value, {}, source, line}, "[MAP]");
+    add_name(reading.map, reading.map_index, {std::string(rest.substr(0, blank)), value, {}, source, line}, "[MAP]");
 }
 
 void join_context_ids(project_reading &reading) {
-    std::unordered_map<std::string, const context_name *> numbers;
-    for (const context_name &entry : reading.map) numbers.emplace(entry.name, &entry);
-    std::unordered_map<std::string, bool> used;
+    std::vector<bool> used(reading.map.size());
     std::vector<const context_name *> without_number, without_file;
     for (const context_name &alias : reading.aliases) {
-        auto number = numbers.find(alias.name);
-        if (number == numbers.end()) {
+        auto number = reading.map_index.find(alias.name);
+        if (number == reading.map_index.end()) {
             without_number.push_back(&alias);
             continue;
         }
-        reading.project->context_ids.push_back({number->second->id, alias.file});
-        used[alias.name] = true;
+        reading.project->context_ids.push_back({reading.map[number->second].id, alias.file});
+        used[number->second] = true;
     }
-    for (const context_name &entry : reading.map) {
-        if (!used.count(entry.name)) without_file.push_back(&entry);
+    for (size_t i = 0; i < reading.map.size(); i++) {
+        if (!used[i]) without_file.push_back(&reading.map[i]);
     }
     warn_unmatched(without_number, "[ALIAS] names without a number in [MAP]");
     warn_unmatched(without_file, "[MAP] names without a file in [ALIAS]");

@@ -33,7 +33,9 @@ bool stays_inside(project_root &root, const std::string &path) {
     std::string directory(directory_of(path));
     auto known = root.real_directories.find(directory);
     if (known == root.real_directories.end())
-        known = root.real_directories.emplace(directory, real_path_of(joined_path(root.path, directory.empty() ? "." : directory))).first;
+        known = root.real_directories
+                    .emplace(directory, real_path_of(joined_path(root.path, directory.empty() ? "." : directory)))
+                    .first;
     if (!inside(root, known->second)) return false;
     // Only a link in the last step can lead elsewhere now.
     std::string full = joined_path(root.path, path);

@@ -1,5 +1,7 @@
 #include "project/markup_reader.h"
 
+#include <libxml/parserInternals.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,7 +19,8 @@ bool declared(const markup_reader &reader) {
 }
 
 // Calls each(code point, its UTF-8 bytes) for text that is valid UTF-8.
-template <typename each_character> void for_each_character(std::string_view text, each_character each) {
+template <typename each_character>
+void for_each_character(std::string_view text, each_character each) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
@@ -27,6 +30,30 @@ template <typename each_character> void for_each_character(std::string_view text
         each(value, text.substr(i, length));
         i += length;
     }
+}
+// Where the bytes stop being UTF-8 (overlong forms, surrogates and values
+// past Unicode's end included), or size; a sequence may span calls.
+size_t first_non_utf8(markup_reader &reader, const char *bytes, size_t size) {
+    const auto *at = reinterpret_cast<const unsigned char *>(bytes);
+    for (size_t i = 0; i < size; i++) {
+        unsigned char c = at[i];
+        if (reader.continuations) {
+            if (c < reader.least || c > reader.most) return i;
+            reader.continuations--;
+            reader.least = 0x80, reader.most = 0xBF;
+            continue;
+        }
+        if (c < 0x80) continue;
+        if (c >= 0xC2 && c <= 0xDF) reader.continuations = 1;
+        else if (c >= 0xE0 && c <= 0xEF) reader.continuations = 2;
+        else if (c >= 0xF0 && c <= 0xF4) reader.continuations = 3;
+        else return i;
+        if (c == 0xE0) reader.least = 0xA0;
+        else if (c == 0xED) reader.most = 0x9F;
+        else if (c == 0xF0) reader.least = 0x90;
+        else if (c == 0xF4) reader.most = 0x8F;
+    }
+    return size;
 }
 }  // namespace
 
@@ -49,7 +76,20 @@ void push_markup(markup_reader &reader, const char *bytes, size_t size) {
     }
     reader.lines += static_cast<unsigned>(std::count(bytes, bytes + size, '\n'));
     reader.size += size;
-    if (reader.context && size) htmlParseChunk(reader.context, bytes, static_cast<int>(size), 0);
+    if (!reader.context || !size) return;
+    if (reader.utf8 && !declared(reader)) {
+        // libxml2 falls back to ISO-8859-1 by itself too, but garbles the
+        // character where it does: switch just before it instead.
+        size_t bad = first_non_utf8(reader, bytes, size);
+        if (bad < size) {
+            if (bad) htmlParseChunk(reader.context, bytes, static_cast<int>(bad), 0);
+            if (!encoder_of(reader) && !declared(reader)) xmlSwitchEncoding(reader.context, XML_CHAR_ENCODING_8859_1);
+            reader.utf8 = false;
+            bytes += bad;
+            size -= bad;
+        }
+    }
+    htmlParseChunk(reader.context, bytes, static_cast<int>(size), 0);
 }
 
 void push_markup_text(markup_reader &reader, std::string_view bytes) {

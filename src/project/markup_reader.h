@@ -23,6 +23,11 @@ struct markup_reader {
     uint64_t size = 0;      // bytes pushed
     unsigned lines = 1;     // lines pushed
     unsigned nul_line = 0;  // the line of the first NUL byte, 0 without one
+
+    // Whether the bytes are still UTF-8, where the last sequence stands.
+    bool utf8 = true;
+    uint8_t continuations = 0;          // bytes due in the current sequence
+    uint8_t least = 0x80, most = 0xBF;  // the range of the next one
 };
 
 // Starts a parse that calls sax's callbacks with user; name is for libxml2.

@@ -25,10 +25,14 @@ section section_named(std::string_view name) {
         const char *name;
         section kind;
     } known[] = {
-        {"OPTIONS", section::options},         {"WINDOWS", section::windows},
-        {"FILES", section::files},             {"ALIAS", section::alias},
-        {"MAP", section::map},                 {"TEXT POPUPS", section::text_popups},
-        {"MERGE FILES", section::merge_files}, {"INFOTYPES", section::ignored},
+        {"OPTIONS", section::options},
+        {"WINDOWS", section::windows},
+        {"FILES", section::files},
+        {"ALIAS", section::alias},
+        {"MAP", section::map},
+        {"TEXT POPUPS", section::text_popups},
+        {"MERGE FILES", section::merge_files},
+        {"INFOTYPES", section::ignored},
         {"SUBSETS", section::ignored},
     };
     for (const auto &entry : known) {
@@ -78,11 +82,12 @@ void read_line(project_reading &reading, section current, std::string_view text,
     case section::map: read_map_line(reading, text, reading.name, line); return;
     case section::ignored:
         if (!reading.warned_infotypes)
-            warn_at(reading.name, line, "Information types and subsets ([INFOTYPES], [SUBSETS]) are not supported "
-                                        "(ignoring them)");
+            warn_at(reading.name, line,
+                    "Information types and subsets ([INFOTYPES], [SUBSETS]) are not supported "
+                    "(ignoring them)");
         reading.warned_infotypes = true;
         return;
-    case section::none: warn_at(reading.name, line, "A line before the first section (ignoring it)"); return;
+    case section::none:
     case section::unknown: return;
     }
 }
@@ -106,9 +111,9 @@ bool read_number(std::string_view text, uint32_t &value) {
     if (text.empty() || text.size() > (hex ? 8 : 10)) return false;
     uint64_t number = 0;
     for (char c : text) {
-        int digit = c >= '0' && c <= '9'                   ? c - '0'
+        int digit = c >= '0' && c <= '9'                            ? c - '0'
                     : hex && (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10
-                                                                      : -1;
+                                                                    : -1;
         if (digit < 0) return false;
         number = number * (hex ? 16 : 10) + static_cast<unsigned>(digit);
     }
@@ -149,7 +154,8 @@ outcome parse_project_text(std::string_view text, const std::string &name, const
 
     size_t nul = text.find('\0');
     if (nul != std::string_view::npos) {
-        unsigned line = 1 + static_cast<unsigned>(std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n'));
+        unsigned line =
+            1 + static_cast<unsigned>(std::count(text.begin(), text.begin() + static_cast<long>(nul), '\n'));
         return {false, error_at(name, line, "The project file holds NUL bytes: it is not a text file")};
     }
     text = without_bom(text);
@@ -160,6 +166,7 @@ outcome parse_project_text(std::string_view text, const std::string &name, const
     reading.name = name;
     section current = section::none;
     bool any_section = false;
+    unsigned stray_line = 0;
     for_each_line(text, [&](std::string_view line, unsigned number) {
         std::string_view content = trimmed(line);
         if (content.empty() || content[0] == ';') return;
@@ -168,15 +175,16 @@ outcome parse_project_text(std::string_view text, const std::string &name, const
             current = section_named(title);
             any_section = true;
             if (current == section::unknown)
-                warn_at(name, number, "Unknown section [%.*s] (ignoring it)", static_cast<int>(title.size()), title.data());
+                warn_at(name, number, "Unknown section [%.*s] (ignoring it)", static_cast<int>(title.size()),
+                        title.data());
             return;
         }
+        if (current == section::none && !stray_line) stray_line = number;
         read_line(reading, current, content, number);
-        // One warning for the lines before the first section.
-        if (current == section::none) current = section::unknown;
     });
     if (!any_section)
         return {false, error_at(name, 0, "No section ([OPTIONS], [FILES], ...): this is not a help project file")};
+    if (stray_line) warn_at(name, stray_line, "Lines before the first section (ignoring them)");
 
     join_context_ids(reading);
     finish_options(reading, is_valid_utf8(text) && !is_ascii(text));

@@ -16,16 +16,19 @@ std::string formatted(const char *format, va_list args) {
     return text;
 }
 
-std::string located(const std::string &file, unsigned line, const std::string &text) {
-    // The text quotes names from the input too: one pass shows them all.
-    std::string where = shown_name(file.c_str());
-    if (line) where += ":" + std::to_string(line);
-    return where + ": " + shown_name(text.c_str());
+// "FILE:LINE: text" (appended piece by piece: g++ 12 warns falsely about
+// operator+ on temporaries, GCC bug 105651).
+std::string located(const char *file, unsigned line, const char *text) {
+    std::string where = file;
+    if (line) where.append(":").append(std::to_string(line));
+    return where.append(": ").append(text);
 }
 
 void print_at(const char *kind, const std::string &file, unsigned line, const char *format, va_list args) {
     std::string text = formatted(format, args);
-    printf("%s: %s\n", kind, located(file, line, text).c_str());
+    // The text quotes names from the input too: one pass shows them all.
+    std::string shown_file = shown_name(file.c_str());
+    printf("%s: %s\n", kind, located(shown_file.c_str(), line, shown_name(text.c_str())).c_str());
 }
 }  // namespace
 
@@ -48,9 +51,7 @@ std::string error_at(const std::string &file, unsigned line, const char *format,
     va_start(args, format);
     std::string text = formatted(format, args);
     va_end(args);
-    std::string where = file;
-    if (line) where += ":" + std::to_string(line);
-    return where + ": " + text;
+    return located(file.c_str(), line, text.c_str());
 }
 
 std::string listed(const std::string *items, size_t count, size_t shown) {

@@ -11,8 +11,8 @@ __attribute__((format(printf, 3, 4))) void warn_at(const std::string &file, unsi
 __attribute__((format(printf, 3, 4))) void note_at(const std::string &file, unsigned line, const char *format, ...);
 
 // "FILE:LINE: text", the message of an outcome that ends the run.
-__attribute__((format(printf, 3, 4))) std::string error_at(const std::string &file, unsigned line,
-                                                          const char *format, ...);
+__attribute__((format(printf, 3, 4))) std::string error_at(const std::string &file, unsigned line, const char *format,
+                                                           ...);
 
 // Up to `shown` items joined by ", ", then "and N more".
 std::string listed(const std::string *items, size_t count, size_t shown = 5);

@@ -74,7 +74,9 @@ bool asks_for_something(std::string_view value) {
     return !value.empty() && !is(value, "No") && !is(value, "0") && !is(value, "false") && !is(value, "off");
 }
 
-bool is_yes(std::string_view value) { return is(value, "Yes") || is(value, "1") || is(value, "true") || is(value, "on"); }
+bool is_yes(std::string_view value) {
+    return is(value, "Yes") || is(value, "1") || is(value, "true") || is(value, "on");
+}
 
 std::string lower(std::string text) {
     for (char &c : text) {
@@ -196,8 +198,8 @@ void read_option(project_reading &reading, std::string_view key, std::string_vie
         case option::binary_index: reading.binary_index_line = is_yes(value) ? line : 0; break;
         case option::not_acted_on:
             if (asks_for_something(value))
-                warn_at(reading.name, line, "Option \"%.*s\" is not supported (ignoring it)", static_cast<int>(key.size()),
-                        key.data());
+                warn_at(reading.name, line, "Option \"%.*s\" is not supported (ignoring it)",
+                        static_cast<int>(key.size()), key.data());
             break;
         }
         return;
@@ -214,7 +216,8 @@ void finish_options(project_reading &reading, bool utf8_text) {
         bool defined = false;
         for (const project_window &window : project.windows) defined = defined || window.name == project.default_window;
         if (!defined)
-            warn_at(reading.name, 0, "Default Window \"%s\" is not defined in [WINDOWS]", project.default_window.c_str());
+            warn_at(reading.name, 0, "Default Window \"%s\" is not defined in [WINDOWS]",
+                    project.default_window.c_str());
     }
     if (utf8_text) convert_shown_strings(reading);
     note_binary_tables(reading);

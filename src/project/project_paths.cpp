@@ -13,7 +13,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool has_scheme(std::string_view text) {
     if (text.empty() || !is_alpha(text[0])) return false;
     size_t i = 1;
-    while (i < text.size() && (is_alpha(text[i]) || is_digit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.'))
+    while (i < text.size() &&
+           (is_alpha(text[i]) || is_digit(text[i]) || text[i] == '+' || text[i] == '-' || text[i] == '.'))
         i++;
     return i >= 2 && i < text.size() && text[i] == ':';
 }
@@ -111,7 +112,12 @@ resolved_reference resolve_reference(std::string_view reference, std::string_vie
         text.find("::") != std::string_view::npos)
         return {reference_kind::external, std::string(text)};
     text = text.substr(0, text.find_first_of("?#"));
-    return resolve_path(base, percent_decoded(with_slashes(text)));
+    std::string path = percent_decoded(with_slashes(text));
+    // Inside a compiled file "/x" is the file x at its top, which is the
+    // project's directory.
+    size_t slashes = path.find_first_not_of('/');
+    if (slashes != 0 && slashes != std::string::npos) return resolve_path({}, path.substr(slashes));
+    return resolve_path(base, path);
 }
 
 resolved_reference resolve_project_path(std::string_view path, bool cut_fragment) {

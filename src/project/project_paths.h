@@ -19,7 +19,8 @@ struct resolved_reference {
 
 // A reference from a page, style sheet or sitemap: whitespace trimmed, the
 // query and fragment cut, "\" taken as "/", percent-escapes decoded, and
-// resolved against `base`, the referring file's directory ("" for the top).
+// resolved against `base`, the referring file's directory ("" for the top),
+// or against the top when it starts with "/", as viewers do.
 resolved_reference resolve_reference(std::string_view reference, std::string_view base);
 
 // A path from the project file: "\" or "/", relative to the project's

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "project/help_project.h"
@@ -24,6 +25,7 @@ struct project_reading {
     std::string name;  // the project file, for messages
     std::vector<context_name> aliases;
     std::vector<context_name> map;
+    std::unordered_map<std::string, size_t> alias_index, map_index;  // name -> its place above
     unsigned binary_toc_line = 0;
     unsigned binary_index_line = 0;
     unsigned compiled_file_line = 0;
@@ -65,7 +67,8 @@ bool read_number(std::string_view text, uint32_t &value);
 bool read_small_file(const std::string &path, std::string &bytes);
 
 // Calls each(line, number) for every line, without its line ending.
-template <typename each_line> void for_each_line(std::string_view text, each_line each) {
+template <typename each_line>
+void for_each_line(std::string_view text, each_line each) {
     unsigned number = 0;
     size_t start = 0;
     while (start < text.size()) {

@@ -29,13 +29,14 @@ std::vector<window_field> split_fields(std::string_view text, std::string &probl
             field.bracketed = close == ']';
             size_t end = text.find(close, i + 1);
             if (end == std::string_view::npos) {
-                problem = std::string("a field without its closing ") + close;
+                if (problem.empty()) problem = std::string("a field without its closing ") + close;
                 end = text.size();
             }
             field.text = text.substr(i + 1, end - i - 1);
             i = end + 1;
             while (i < text.size() && text[i] != ',') {
-                if (text[i] != ' ' && text[i] != '\t') problem = "text after a closing quote or bracket";
+                if (text[i] != ' ' && text[i] != '\t' && problem.empty())
+                    problem = "text after a closing quote or bracket";
                 i++;
             }
         } else {
@@ -58,26 +59,27 @@ bool read_field_number(const window_field &field, window_number &number) {
 }  // namespace
 
 bool read_window(std::string_view key, std::string_view value, project_window &window, std::string &problem) {
-    problem.clear();
+    problem.clear();  // the first problem found is reported
     std::string_view name = trimmed(key);
     if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
     if (name.empty()) {
-        problem = "a window definition without a name";
+        if (problem.empty()) problem = "a window definition without a name";
         return false;
     }
     window.name = name;
     std::vector<window_field> fields = split_fields(value, problem);
 
-    std::string *strings[] = {&window.caption,   &window.contents_file, &window.index_file,
-                              &window.default_file, &window.home_file, &window.jump1_url,
-                              &window.jump1_text, &window.jump2_url,  &window.jump2_text};
-    window_number *numbers[] = {&window.navigation_style, &window.navigation_width, &window.buttons,
-                                nullptr,                  &window.styles,           &window.ex_styles,
-                                &window.show_state,       &window.navigation_closed, &window.default_tab,
-                                &window.navigation_position, &window.notify_id};
+    std::string *strings[] = {&window.caption,      &window.contents_file, &window.index_file,
+                              &window.default_file, &window.home_file,     &window.jump1_url,
+                              &window.jump1_text,   &window.jump2_url,     &window.jump2_text};
+    window_number *numbers[] = {
+        &window.navigation_style, &window.navigation_width,    &window.buttons,    nullptr,
+        &window.styles,           &window.ex_styles,           &window.show_state, &window.navigation_closed,
+        &window.default_tab,      &window.navigation_position, &window.notify_id};
     constexpr size_t string_count = sizeof strings / sizeof *strings;
     constexpr size_t field_count = string_count + sizeof numbers / sizeof *numbers;
-    if (fields.size() > field_count) problem = "more than " + std::to_string(field_count) + " fields (ignoring the rest)";
+    if (fields.size() > field_count && problem.empty())
+        problem = "more than " + std::to_string(field_count) + " fields (ignoring the rest)";
 
     for (size_t i = 0; i < fields.size() && i < field_count; i++) {
         const window_field &field = fields[i];
@@ -93,13 +95,15 @@ bool read_window(std::string_view key, std::string_view value, project_window &w
             std::vector<window_field> sides = split_fields(field.text, problem);
             for (size_t side = 0; side < sides.size() && side < 4; side++) {
                 if (!read_field_number(sides[side], window.position[side]))
-                    problem = "the position [" + field.text + "] holds something else than numbers";
+                    if (problem.empty())
+                        problem = "the position [" + field.text + "] holds something else than numbers";
             }
             continue;
         }
         if (!number && trimmed(field.text).empty()) continue;
-        problem = "field " + std::to_string(i + 1) + ", \"" + field.text + "\", is not a number" +
-                  (number ? "" : " nor a position [left,top,right,bottom]");
+        if (problem.empty())
+            problem = "field " + std::to_string(i + 1) + ", \"" + field.text + "\", is not a number" +
+                      (number ? "" : " nor a position [left,top,right,bottom]");
     }
     return true;
 }

@@ -12,7 +12,18 @@ namespace {
 constexpr unsigned deepest_list = 256;
 
 // What a <param> may carry about a sitemap as a whole.
-enum class property { none, image_list, image_type, background, foreground, font, window_styles, ex_window_styles, frame_name, window_name };
+enum class property {
+    none,
+    image_list,
+    image_type,
+    background,
+    foreground,
+    font,
+    window_styles,
+    ex_window_styles,
+    frame_name,
+    window_name
+};
 
 struct sitemap_reading {
     sitemap_reading(const std::string &file, sitemap_contents &into) : name(file), contents(into) {}
@@ -21,6 +32,8 @@ struct sitemap_reading {
     markup_reader reader;
     enum { outside, item, properties } object = outside;
     unsigned lists = 0;
+    bool finishing = false;
+    unsigned unclosed = 0;  // lists closed only by the end of the file
     bool warned_param = false;
     bool warned_depth = false;
     std::vector<std::pair<property, markup_text>> caught;
@@ -71,10 +84,14 @@ property property_named(const char *name) {
         const char *name;
         property kind;
     } known[] = {
-        {"ImageList", property::image_list},         {"ImageType", property::image_type},
-        {"Background", property::background},       {"Foreground", property::foreground},
-        {"Font", property::font},                   {"Window Styles", property::window_styles},
-        {"ExWindow Styles", property::ex_window_styles}, {"FrameName", property::frame_name},
+        {"ImageList", property::image_list},
+        {"ImageType", property::image_type},
+        {"Background", property::background},
+        {"Foreground", property::foreground},
+        {"Font", property::font},
+        {"Window Styles", property::window_styles},
+        {"ExWindow Styles", property::ex_window_styles},
+        {"FrameName", property::frame_name},
         {"WindowName", property::window_name},
     };
     for (const auto &entry : known) {
@@ -84,7 +101,8 @@ property property_named(const char *name) {
 }
 
 void read_param(sitemap_reading &reading, const xmlChar **attributes) {
-    if (!reading.warned_param && !kchmviewer_reads(reading.reader)) {
+    // kchmviewer reads the params of text/sitemap objects only.
+    if (reading.object == sitemap_reading::item && !reading.warned_param && !kchmviewer_reads(reading.reader)) {
         warn_at(reading.name, markup_line(reading.reader),
                 "A <param> without name=\"...\" and value=\"...\" in double quotes: kchmviewer stops on this file");
         reading.warned_param = true;
@@ -130,8 +148,13 @@ void start_element(void *user, const xmlChar *name, const xmlChar **attributes) 
 
 void end_element(void *user, const xmlChar *name) {
     sitemap_reading &reading = *static_cast<sitemap_reading *>(user);
-    if (named(name, "ul") && reading.lists) reading.lists--;
-    else if (named(name, "object")) reading.object = sitemap_reading::outside;
+    if (named(name, "ul") && reading.lists) {
+        reading.lists--;
+        // At its end libxml2 closes what is still open: not an end tag, nor
+        // a start tag that implies one.
+        xmlParserInputState state = reading.reader.context->instate;
+        if (reading.finishing && state != XML_PARSER_END_TAG && state != XML_PARSER_START_TAG) reading.unclosed++;
+    } else if (named(name, "object")) reading.object = sitemap_reading::outside;
 }
 
 void start(sitemap_reading &reading) {
@@ -140,13 +163,6 @@ void start(sitemap_reading &reading) {
     sax.startElement = start_element;
     sax.endElement = end_element;
     start_markup(reading.reader, &sax, &reading);
-}
-
-// Lists still open when the file ends: a file cut short.
-unsigned open_lists(const markup_reader &reader) {
-    unsigned open = 0;
-    for (int i = 0; reader.context && i < reader.context->nameNr; i++) open += named(reader.context->nameTab[i], "ul");
-    return open;
 }
 
 void settle_properties(sitemap_reading &reading, uint32_t code_page) {
@@ -169,7 +185,8 @@ void settle_properties(sitemap_reading &reading, uint32_t code_page) {
         }
     }
     if (lost)
-        warn_at(reading.name, 0, "Characters that code page %u lacks are shown as \"?\"", static_cast<unsigned>(code_page));
+        warn_at(reading.name, 0, "Characters that code page %u lacks are shown as \"?\"",
+                static_cast<unsigned>(code_page));
 }
 
 void warn_unreachable(const sitemap_reading &reading) {
@@ -191,14 +208,15 @@ void warn_unreachable(const sitemap_reading &reading) {
 }
 
 void finish(sitemap_reading &reading, uint32_t code_page) {
-    if (unsigned open = open_lists(reading.reader))
+    reading.finishing = true;
+    finish_markup(reading.reader);
+    // Lists still open when the file ends: a file cut short.
+    if (unsigned open = reading.unclosed)
         warn_at(reading.name, reading.reader.lines, "The file ends inside %u unclosed list%s (<ul>): is it cut short?",
                 open, open == 1 ? "" : "s");
-    finish_markup(reading.reader);
     if (reading.reader.nul_line)
         warn_at(reading.name, reading.reader.nul_line, "The file holds NUL bytes: it is not a sitemap");
-    else if (reading.reader.size == 0)
-        warn_at(reading.name, 0, "The file is empty");
+    else if (reading.reader.size == 0) warn_at(reading.name, 0, "The file is empty");
     else if (reading.contents.items == 0)
         warn_at(reading.name, 0, "No entries (<object type=\"text/sitemap\">) in the file");
     settle_properties(reading, code_page);
@@ -214,7 +232,8 @@ bool read_sitemap_file(int fd, const std::string &name, uint32_t code_page, site
     return read;
 }
 
-void read_sitemap_text(std::string_view bytes, const std::string &name, uint32_t code_page, sitemap_contents &contents) {
+void read_sitemap_text(std::string_view bytes, const std::string &name, uint32_t code_page,
+                       sitemap_contents &contents) {
     sitemap_reading reading(name, contents);
     start(reading);
     push_markup_text(reading.reader, bytes);
