@@ -4,7 +4,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "internal_files/full_text_index.h"
 #include "internal_files/internal_files.h"
+#include "internal_files/scale_root_code.h"
 #include "internal_files/shorten_text.h"
 #include "internal_files/url_hash.h"
 
@@ -174,4 +176,51 @@ TEST(internal_files, WindowsAndContextIdsLayout) {
         {8 + 0x6C, 19},  {8 + 0x70, 0x380E}, {8 + 0x9C, 0},  {204 + 0x08, 31},  {204 + 0x0C, 0x20}, {204 + 0x4C, 150}};
     for (auto [offset, value] : fields) EXPECT_EQ(le32(windows, offset), value) << offset;
     EXPECT_EQ(file(files, "/#IVB"), hex("10000000 E8030000 13000000 07000000 29000000"));
+}
+
+TEST(full_text_index, ScaleRootCodesMatchTheViewersDecoding) {
+    struct row {
+        uint32_t root, value;
+        std::string bits;
+    };
+    for (const row &r : {row{0, 0, "0"}, row{0, 1, "10"}, row{0, 2, "1100"}, row{0, 3, "1101"}, row{0, 4, "111000"},
+                         row{1, 0, "00"}, row{1, 1, "01"}, row{1, 2, "100"}, row{1, 3, "101"}, row{1, 4, "11000"},
+                         row{4, 119, "1110110111"}}) {
+        bit_output out;
+        out.put_code(r.value, r.root);
+        std::string written;
+        for (size_t i = 0; i < r.bits.size(); i++) written += (out.bytes[i / 8] >> (7 - i % 8)) & 1 ? '1' : '0';
+        EXPECT_EQ(written, r.bits) << r.value << " with root " << r.root;
+        EXPECT_EQ(scale_root_bits(r.value, r.root), r.bits.size());
+        EXPECT_EQ(out.bytes.size(), (r.bits.size() + 7) / 8);
+    }
+    // Mostly values near 20: root 4 or 5 beats coding them from root 0.
+    value_spread spread;
+    for (uint32_t v : {17u, 20u, 22u, 19u, 3u, 25u}) spread.add(v);
+    EXPECT_EQ(best_root(spread), 4u);
+    EXPECT_LT(stream_bits(spread, 4), stream_bits(spread, 0));
+}
+
+TEST(full_text_index, DemoProjectGivesTheKnownBytes) {
+    // The worked example: "Page 1" and "Page 2", untitled; every root 0.
+    full_text_index index;
+    for (uint32_t page : {0u, 1u}) {
+        start_document(index, page);
+        add_text(index, "Pa", false);
+        add_text(index, "ge " + std::to_string(page + 1), false);
+        end_document(index);
+    }
+    full_text_file fts = build_full_text_file(index, 2, 0x409, 1252);
+    const bytes &out = fts.bytes;
+    ASSERT_EQ(out.size(), 0x1404u);
+    EXPECT_EQ(bytes(out.begin() + 0x400, out.begin() + 0x404), hex("50 A8 40 A0"));
+    bytes leaf = hex("00000000 0000 D10F") + hex("0200 31 00 01 00040000 0000 01") + hex("0200 32 00 01 01040000 0000 01") +
+                 hex("0500 70616765 00 02 02040000 0000 02");
+    EXPECT_EQ(bytes(out.begin() + 0x404, out.begin() + 0x404 + leaf.size()), leaf);
+    EXPECT_EQ(le32(out, 0x00), 0x00280000u);
+    for (auto [offset, value] : std::map<size_t, uint32_t>{{0x04, 2}, {0x08, 0x404}, {0x10, 1}, {0x14, 0x404},
+                                                           {0x2E, 4096}, {0x3E, 4}, {0x42, 4}, {0x46, 3},
+                                                           {0x5E, 1}, {0x7A, 1252}, {0x7E, 0x409}})
+        EXPECT_EQ(le32(out, offset), value) << std::hex << offset;
+    EXPECT_EQ(bytes(out.begin() + 0x18, out.begin() + 0x24), hex("0100 07000000 020002000200"));
 }
