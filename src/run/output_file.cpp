@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -43,13 +44,24 @@ char *follow_links(const char *path) {
     return nullptr;
 }
 
-// A hidden name beside path for mkostemp, cut to fit the system's limit on
-// one name.
+// The replaced file's name as the hidden names beside it carry it: cut so
+// that a dot before and ".XXXXXX" after fit the system's limit on one name.
+constexpr int kept_name_length = NAME_MAX - 8;
+
+// A hidden name beside path for mkostemp.
 char *unfinished_name(const char *path) {
     int directory = directory_length(path);
     char *name;
-    if (asprintf(&name, "%.*s.%.*s.XXXXXX", directory, path, NAME_MAX - 8, path + directory) < 0) return nullptr;
+    if (asprintf(&name, "%.*s.%.*s.XXXXXX", directory, path, kept_name_length, path + directory) < 0)
+        return nullptr;
     return name;
+}
+
+// The six characters that mkostemp puts in place of XXXXXX.
+bool is_random_suffix(const char *text) {
+    for (int i = 0; i < 6; i++)
+        if (!isalnum(static_cast<unsigned char>(text[i]))) return false;
+    return text[6] == '\0';
 }
 
 mode_t mode_for_new_file(void) {
@@ -64,8 +76,33 @@ void forget_unfinished(void) {
 }
 }  // namespace
 
-int create_output(void) {
+void locate_output(void) {
+    free(run.replaced_path);
     run.replaced_path = follow_links(run.output_path);
+    run.output_directory_known = false;
+    if (!run.replaced_path) return;
+    int directory = directory_length(run.replaced_path);
+    char *holder = directory ? strndup(run.replaced_path, static_cast<size_t>(directory)) : strdup(".");
+    struct stat status;
+    if (holder && stat(holder, &status) == 0) {
+        run.output_directory_known = true;
+        run.output_directory_device = static_cast<uint64_t>(status.st_dev);
+        run.output_directory_inode = static_cast<uint64_t>(status.st_ino);
+    }
+    free(holder);
+}
+
+bool is_unfinished_output(uint64_t device, uint64_t inode, const char *name) {
+    if (!run.output_directory_known || device != run.output_directory_device || inode != run.output_directory_inode)
+        return false;
+    const char *replaced = run.replaced_path + directory_length(run.replaced_path);
+    size_t length = strnlen(replaced, kept_name_length);
+    return name[0] == '.' && strncmp(name + 1, replaced, length) == 0 && name[1 + length] == '.' &&
+           is_random_suffix(name + 2 + length);
+}
+
+int create_output(void) {
+    if (!run.replaced_path) locate_output();
     if (!run.replaced_path) return -1;
     // Only a regular file is replaced: a pipe, a device or a directory of
     // that name is not the run's. A file that could not be written in place

@@ -112,6 +112,7 @@ int name_output(void) {
         run.output_device = static_cast<uint64_t>(status.st_dev);
         run.output_inode = static_cast<uint64_t>(status.st_ino);
     }
+    locate_output();
     return 0;
 }
 

@@ -24,7 +24,7 @@ int check_input_size(void);
 
 // Removes one trailing "/" from run.input_path in place and builds
 // run.output_path from it with ".its" appended; notes which file is there
-// already, if any.
+// already, if any, and where unfinished outputs are created (locate_output).
 int name_output(void);
 
 // Opens the new file for the output into run.output_file (see

@@ -189,13 +189,19 @@ TEST_F(tree_round_trip, AnEarlierOutputInTheTreeIsLeftOut) {
         << again.output;
     check_with_every_reader(input() + ".its", entries, work.path());
 
-    // Written inside the tree itself.
+    // Written inside the tree itself, beside a new file that a killed run
+    // left; a name one letter short of one is packed.
     ASSERT_EQ(unlink((input() + "/link-to-output").c_str()), 0);
+    write_file(input() + "/..its.AbC12", "packed");
     entries = expected_entries(input());
+    write_file(input() + "/..its.AbC123", "left by a killed run");
     for (int run = 0; run < 2; run++) {
         process_result result = run_kelto({"in//"}, work.path());
         ASSERT_EQ(result.status, 0) << result.output;
         EXPECT_EQ(result.output.find("Reading .its"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find("WARNING: The input holds an unfinished output of an earlier run as "
+                                     "..its.AbC123 (ignoring; it may be deleted)\n"),
+                  std::string::npos);
     }
     check_with_every_reader(input() + "/.its", entries, work.path());
 }
