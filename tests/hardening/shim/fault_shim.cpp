@@ -6,7 +6,8 @@
 //   FAULT_NTH     which call of that kind, counting from 1
 //   FAULT_ACTION  fail (default), signal:NUMBER, or for openat_input one of
 //                 shrink, grow, remove, fifo (a pipe in the file's place) and
-//                 device (a link to /dev/zero in its place)
+//                 device (a link to /dev/zero in its place); for fread_input
+//                 shrink or grow, the file being read
 //   FAULT_COUNTS  a file that receives "kind count" lines at exit
 #include <atomic>
 
@@ -267,6 +268,11 @@ size_t fread(void *data, size_t size, size_t count, FILE *stream) {
     if (k != kind_count && strikes(k)) {
         set_error(stream, EIO);
         return 0;
+    }
+    if (k == fread_input && file_change != change_none && chosen_kind == k && counts[k] == chosen_nth) {
+        char path[32];
+        snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(stream));
+        change_input(AT_FDCWD, path);
     }
     return real<size_t (*)(void *, size_t, size_t, FILE *)>("fread")(data, size, count, stream);
 }
