@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "run/kept_attributes.h"
 #include "run/run_state.h"
 
 namespace {
@@ -120,12 +121,10 @@ int create_output(void) {
         forget_unfinished();
         return -1;
     }
-    // The replaced file's owner and mode carry over, as they did when it
-    // was overwritten in place.
-    if (exists && fchown(fd, status.st_uid, status.st_gid) != 0) {
-        // Only root may give a file away: the runner's own it is.
-    }
-    fchmod(fd, exists ? status.st_mode & 07777 : mode_for_new_file());
+    // What the replaced file carried carries over, as it did when it was
+    // overwritten in place.
+    if (exists) keep_attributes(fd, run.replaced_path, status, run.output_path);
+    else fchmod(fd, mode_for_new_file());
     run.output_file = fdopen(fd, "wb");
     if (!run.output_file) {
         close(fd);
