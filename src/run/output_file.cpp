@@ -45,6 +45,13 @@ char *follow_links(const char *path) {
     return nullptr;
 }
 
+// The directory that holds path, as a path of its own; null when memory
+// runs out.
+char *holding_directory(const char *path) {
+    int directory = directory_length(path);
+    return directory ? strndup(path, static_cast<size_t>(directory)) : strdup(".");
+}
+
 // The replaced file's name as the hidden names beside it carry it: cut so
 // that a dot before and ".XXXXXX" after fit the system's limit on one name.
 constexpr int kept_name_length = NAME_MAX - 8;
@@ -82,8 +89,7 @@ void locate_output(void) {
     run.replaced_path = follow_links(run.output_path);
     run.output_directory_known = false;
     if (!run.replaced_path) return;
-    int directory = directory_length(run.replaced_path);
-    char *holder = directory ? strndup(run.replaced_path, static_cast<size_t>(directory)) : strdup(".");
+    char *holder = holding_directory(run.replaced_path);
     struct stat status;
     if (holder && stat(holder, &status) == 0) {
         run.output_directory_known = true;
@@ -135,4 +141,16 @@ int create_output(void) {
     return 0;
 }
 
-int replace_output(void) { return rename(run.unfinished_path, run.replaced_path) == 0 ? 0 : -1; }
+int replace_output(void) {
+    if (rename(run.unfinished_path, run.replaced_path) != 0) return -1;
+    // The new name reaches the disk with its directory. The file is in
+    // place already, so a directory that cannot be synced is no failure.
+    char *holder = holding_directory(run.replaced_path);
+    int directory = holder ? open(holder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+    free(holder);
+    return 0;
+}

@@ -21,5 +21,7 @@ bool is_unfinished_output(uint64_t device, uint64_t inode, const char *name);
 // run.unfinished_path. -1 when either cannot be done.
 int create_output(void);
 
-// Renames the closed new file over the replaced one; -1 when that fails.
+// Renames the closed new file, synced to disk by the caller, over the
+// replaced one and syncs the directory, so that a crash leaves either the
+// old file or the whole new one; -1 when the rename fails.
 int replace_output(void);

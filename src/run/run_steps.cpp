@@ -148,7 +148,9 @@ void finish_output(void) {
     // From here the run ends with a complete output or removes it itself;
     // a signal now waits and the process still ends with this run's status.
     hold_interruptions();
-    if (fflush(run.output_file) != 0 || ferror(run.output_file)) {
+    // On disk before the rename: a crash must not leave a name for a file
+    // whose blocks were never written.
+    if (fflush(run.output_file) != 0 || ferror(run.output_file) || fsync(fileno(run.output_file)) != 0) {
         end_run("ERROR: Output file write error\n");
     }
     FILE *output = run.output_file;

@@ -31,8 +31,8 @@ int name_output(void);
 // output_file.h); refuses a file that standard output writes to.
 int open_output(void);
 
-// Closes the new file, renames it over the output and marks the output
-// complete; closes the temporary file. The output's last buffered bytes are
+// Syncs the new file to disk, closes it, renames it over the output and
+// marks the output complete; closes the temporary file. The output's last buffered bytes are
 // written only by the close, so its result is checked: a failure there or
 // in the rename ends the run with -1 and removes the new file.
 void finish_output(void);

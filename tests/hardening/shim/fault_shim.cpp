@@ -50,6 +50,7 @@ enum kind {
     opendir_call,
     readdir_call,
     fstatat_call,
+    fsync_output,
     kind_count
 };
 
@@ -57,6 +58,7 @@ const char *const kind_names[kind_count] = {
     "alloc",        "realloc",      "fopen_output", "fwrite_output", "fwrite_temp", "fflush_output", "fflush_temp",
     "fread_temp",   "fread_input",  "fseek_output",  "ftell_output", "fclose_output", "tmpfile",
     "openat_input", "openat_dir", "fdopen_input", "opendir",       "readdir",      "fstatat",
+    "fsync_output",
 };
 
 // The compression library allocates on worker threads too.
@@ -286,6 +288,14 @@ int fflush(FILE *stream) {
         return EOF;
     }
     return real<int (*)(FILE *)>("fflush")(stream);
+}
+
+int fsync(int fd) {
+    if (output_stream && fd == fileno(output_stream) && strikes(fsync_output)) {
+        errno = EIO;
+        return -1;
+    }
+    return real<int (*)(int)>("fsync")(fd);
 }
 
 int fseek(FILE *stream, long offset, int whence) {
