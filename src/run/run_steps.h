@@ -38,5 +38,6 @@ int open_output(void);
 void finish_output(void);
 
 // The status of a run whose output is complete: 0, or 1 after a last line
-// saying how many entries are incomplete.
+// saying how many entries are incomplete. Also 1, with a line on standard
+// error, when standard output did not take every message.
 int completed_status(void);

@@ -169,10 +169,17 @@ TEST_F(tree_round_trip, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
     for (int i = 0; i < 300; i++)
         write_file(input() + "/page-" + std::to_string(i) + ".htm", sample_bytes(100, static_cast<uint32_t>(i)));
     std::vector<expected_entry> entries = expected_entries(input());
-    process_result result = run_process({"/bin/sh", "-c", "exec \"$0\" \"$1\" >&-", KELTO_BINARY, input()});
-    ASSERT_EQ(result.status, 0) << result.output;
-    EXPECT_EQ(read_file(input() + ".its").find("Reading page-"), std::string::npos);
-    check_with_every_reader(input() + ".its", entries, work.path());
+    // Closed, it is /dev/null; a full one loses the messages, which is
+    // told on standard error, though the container is complete.
+    for (const char *redirect : {">&-", ">/dev/full"}) {
+        bool full = std::string(redirect) == ">/dev/full";
+        process_result result =
+            run_process({"/bin/sh", "-c", std::string("exec \"$0\" \"$1\" ") + redirect, KELTO_BINARY, input()});
+        ASSERT_EQ(result.status, full ? 1 : 0) << result.output;
+        EXPECT_EQ(result.output, full ? "ERROR: Could not write the messages to standard output\n" : "");
+        EXPECT_EQ(read_file(input() + ".its").find("Reading page-"), std::string::npos);
+        check_with_every_reader(input() + ".its", entries, work.path());
+    }
 }
 
 TEST_F(tree_round_trip, AnEarlierOutputInTheTreeIsLeftOut) {
