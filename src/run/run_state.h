@@ -40,7 +40,7 @@ struct run_state {
     uint64_t output_device;
     uint64_t output_inode;
     // The directory that holds replaced_path, where unfinished outputs are
-    // created: this run's and those of other runs, finished or killed.
+    // created: this run's, and those of other runs going on or killed.
     bool output_directory_known;
     uint64_t output_directory_device;
     uint64_t output_directory_inode;
