@@ -20,6 +20,7 @@
 #include "catalogue/entry_table.h"
 #include "run/fatal.h"
 #include "run/growth.h"
+#include "run/output_file.h"
 #include "run/run_state.h"
 #include "run/settings.h"
 #include "run/terminal_output.h"
@@ -210,6 +211,15 @@ int catalogue_file(walk_context &context, const char *name, const struct stat &s
     // that replaces it.
     if (is_output_file(status.st_dev, status.st_ino)) {
         printf("WARNING: The input holds the output file as %s%s (ignoring)\n", shown_prefix(), shown_name(name));
+        return 0;
+    }
+    // Beside an output inside the tree lie the hidden files that runs write
+    // it to: another run's, going on, or one a killed run left.
+    const dir_id &directory = context.ancestors.back();
+    if (is_unfinished_output(directory.first, directory.second, name)) {
+        printf("WARNING: The input holds an unfinished output of an earlier run as %s%s (ignoring; it may be "
+               "deleted)\n",
+               shown_prefix(), shown_name(name));
         return 0;
     }
     if (status.st_nlink > 1)

@@ -10,7 +10,8 @@ void open_input_dir(const char *path);
 void close_input_dir(void);
 
 // Fills buf with up to n bytes of the catalogued files, in table order,
-// across file boundaries. Fewer than n only once the table is passed.
+// across file boundaries, each read up to the size it had when opened.
+// Fewer than n only once the table is passed.
 int feed_input(void *context, int n, void *buf);
 
 // 1 once feed_input has stepped past the last entry, else 0.

@@ -19,6 +19,11 @@ namespace {
 // never changes whatever form the input path has.
 int input_dir = -1;
 
+// The file being read as it was when opened: it is read up to that size,
+// so that a file that keeps growing (a log being written) does not take
+// the run with it.
+struct stat opened;
+
 // Flattened names keep the file's real path beside the internal name.
 const char *source_name(const its_entry *entry) {
     return entry->source_path ? entry->source_path : entry->name + 1;
@@ -54,8 +59,9 @@ int open_step_by_step(const char *path) {
 }
 
 // Null when the file cannot be opened or examined, and then not_regular tells
-// whether it was opened but is now a pipe or a device.
-FILE *open_input_file(const char *path, bool &not_regular) {
+// whether it was opened but is now a pipe or a device. Else status is the
+// open file's.
+FILE *open_input_file(const char *path, bool &not_regular, struct stat &status) {
     not_regular = false;
     // Opening a FIFO that appeared after the walk does not wait for a writer.
     int fd = open_without_waiting(input_dir, path, O_RDONLY, 0);
@@ -64,7 +70,6 @@ FILE *open_input_file(const char *path, bool &not_regular) {
     // The walk took only regular files, but the name may since lead to a
     // pipe or a device: reading one could block for ever or never end
     // (/dev/zero). A directory fails at its first read.
-    struct stat status;
     const bool examined = fstat(fd, &status) == 0;
     if (!examined || !(S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))) {
         not_regular = examined;
@@ -86,9 +91,12 @@ void leave_out(its_entry *entry) {
 // Contents held in memory are read through a stream of their own, like a
 // file's, but announce no progress: nothing is read from the input.
 FILE *open_entry(const its_entry *entry, bool &not_regular) {
+    if (!entry->memory) return open_input_file(source_name(entry), not_regular, opened);
     not_regular = false;
-    if (entry->memory) return fmemopen(const_cast<uint8_t *>(entry->memory), entry->memory_length, "rb");
-    return open_input_file(source_name(entry), not_regular);
+    opened = {};
+    opened.st_mode = S_IFREG;
+    opened.st_size = entry->memory_length;
+    return fmemopen(const_cast<uint8_t *>(entry->memory), entry->memory_length, "rb");
 }
 
 // Opens the entry's file and starts its progress line; false when it
@@ -112,15 +120,33 @@ bool start_file(its_entry *entry) {
     return true;
 }
 
+// Whether the file was written to while it was read: it was cut short of
+// its size at open, or its size or time of change moved since.
+bool changed_while_read(void) {
+    if (run.file_bytes != static_cast<uint64_t>(opened.st_size)) return true;
+    struct stat now;
+    return fstat(fileno(run.input_file), &now) != 0 || now.st_size != opened.st_size ||
+           now.st_mtim.tv_sec != opened.st_mtim.tv_sec || now.st_mtim.tv_nsec != opened.st_mtim.tv_nsec;
+}
+
 // A short read ends the file. After a read error the entry names nothing:
-// a part of a file would pass for the whole of it.
+// a part of a file would pass for the whole of it. A file that changed is
+// kept as read, which may mix its old and new bytes, and named.
 void finish_file(its_entry *entry) {
-    if (ferror(run.input_file)) {
+    // A directory of size 0 is never read, and so never fails a read.
+    if (ferror(run.input_file) || S_ISDIR(opened.st_mode)) {
         printf("ERROR: Failed reading %s\n", shown(entry));
         run.incomplete_entries++;
         leave_out(entry);
     } else {
-        if (!entry->memory) printf("done\n");
+        if (entry->memory) {
+            // Nothing was announced, and memory does not change.
+        } else if (changed_while_read()) {
+            printf("WARNING: %s changed while it was read (stored as read)\n", shown(entry));
+            run.incomplete_entries++;
+        } else {
+            printf("done\n");
+        }
         entry->length = run.file_bytes;
         if (run.file_bytes == 0) leave_out(entry);
     }
@@ -155,7 +181,10 @@ int feed_input(void *, int n, void *buf) {
     while (run.current_index < table.count) {
         its_entry *entry = table.entries[run.current_index];
         if (entry->section != 0 && (run.input_file || start_file(entry))) {
-            size_t got = fread(out + placed, 1, wanted - placed, run.input_file);
+            size_t room = wanted - placed;
+            uint64_t left = static_cast<uint64_t>(opened.st_size) - run.file_bytes;
+            size_t asked = left < room ? static_cast<size_t>(left) : room;
+            size_t got = asked ? fread(out + placed, 1, asked, run.input_file) : 0;
             check_stream_size(got);
             placed += got;
             run.file_bytes += static_cast<uint32_t>(got);

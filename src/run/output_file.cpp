@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "run/kept_attributes.h"
 #include "run/run_state.h"
 
 namespace {
@@ -43,13 +45,31 @@ char *follow_links(const char *path) {
     return nullptr;
 }
 
-// A hidden name beside path for mkostemp, cut to fit the system's limit on
-// one name.
+// The directory that holds path, as a path of its own; null when memory
+// runs out.
+char *holding_directory(const char *path) {
+    int directory = directory_length(path);
+    return directory ? strndup(path, static_cast<size_t>(directory)) : strdup(".");
+}
+
+// The replaced file's name as the hidden names beside it carry it: cut so
+// that a dot before and ".XXXXXX" after fit the system's limit on one name.
+constexpr int kept_name_length = NAME_MAX - 8;
+
+// A hidden name beside path for mkostemp.
 char *unfinished_name(const char *path) {
     int directory = directory_length(path);
     char *name;
-    if (asprintf(&name, "%.*s.%.*s.XXXXXX", directory, path, NAME_MAX - 8, path + directory) < 0) return nullptr;
+    if (asprintf(&name, "%.*s.%.*s.XXXXXX", directory, path, kept_name_length, path + directory) < 0)
+        return nullptr;
     return name;
+}
+
+// The six characters that mkostemp puts in place of XXXXXX.
+bool is_random_suffix(const char *text) {
+    for (int i = 0; i < 6; i++)
+        if (!isalnum(static_cast<unsigned char>(text[i]))) return false;
+    return text[6] == '\0';
 }
 
 mode_t mode_for_new_file(void) {
@@ -64,8 +84,32 @@ void forget_unfinished(void) {
 }
 }  // namespace
 
-int create_output(void) {
+void locate_output(void) {
+    free(run.replaced_path);
     run.replaced_path = follow_links(run.output_path);
+    run.output_directory_known = false;
+    if (!run.replaced_path) return;
+    char *holder = holding_directory(run.replaced_path);
+    struct stat status;
+    if (holder && stat(holder, &status) == 0) {
+        run.output_directory_known = true;
+        run.output_directory_device = static_cast<uint64_t>(status.st_dev);
+        run.output_directory_inode = static_cast<uint64_t>(status.st_ino);
+    }
+    free(holder);
+}
+
+bool is_unfinished_output(uint64_t device, uint64_t inode, const char *name) {
+    if (!run.output_directory_known || device != run.output_directory_device || inode != run.output_directory_inode)
+        return false;
+    const char *replaced = run.replaced_path + directory_length(run.replaced_path);
+    size_t length = strnlen(replaced, kept_name_length);
+    return name[0] == '.' && strncmp(name + 1, replaced, length) == 0 && name[1 + length] == '.' &&
+           is_random_suffix(name + 2 + length);
+}
+
+int create_output(void) {
+    if (!run.replaced_path) locate_output();
     if (!run.replaced_path) return -1;
     // Only a regular file is replaced: a pipe, a device or a directory of
     // that name is not the run's. A file that could not be written in place
@@ -83,12 +127,10 @@ int create_output(void) {
         forget_unfinished();
         return -1;
     }
-    // The replaced file's owner and mode carry over, as they did when it
-    // was overwritten in place.
-    if (exists && fchown(fd, status.st_uid, status.st_gid) != 0) {
-        // Only root may give a file away: the runner's own it is.
-    }
-    fchmod(fd, exists ? status.st_mode & 07777 : mode_for_new_file());
+    // What the replaced file carried carries over, as it did when it was
+    // overwritten in place.
+    if (exists) keep_attributes(fd, run.replaced_path, status, run.output_path);
+    else fchmod(fd, mode_for_new_file());
     run.output_file = fdopen(fd, "wb");
     if (!run.output_file) {
         close(fd);
@@ -99,4 +141,16 @@ int create_output(void) {
     return 0;
 }
 
-int replace_output(void) { return rename(run.unfinished_path, run.replaced_path) == 0 ? 0 : -1; }
+int replace_output(void) {
+    if (rename(run.unfinished_path, run.replaced_path) != 0) return -1;
+    // The new name reaches the disk with its directory. The file is in
+    // place already, so a directory that cannot be synced is no failure.
+    char *holder = holding_directory(run.replaced_path);
+    int directory = holder ? open(holder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+    if (directory >= 0) {
+        fsync(directory);
+        close(directory);
+    }
+    free(holder);
+    return 0;
+}

@@ -39,6 +39,11 @@ struct run_state {
     bool output_exists;
     uint64_t output_device;
     uint64_t output_inode;
+    // The directory that holds replaced_path, where unfinished outputs are
+    // created: this run's, and those of other runs going on or killed.
+    bool output_directory_known;
+    uint64_t output_directory_device;
+    uint64_t output_directory_inode;
 
     chunk_level *chunk_levels;
     uint32_t level_capacity;

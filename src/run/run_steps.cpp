@@ -121,6 +121,7 @@ void note_earlier_output(void) {
         run.output_device = static_cast<uint64_t>(status.st_dev);
         run.output_inode = static_cast<uint64_t>(status.st_ino);
     }
+    locate_output();
 }
 
 namespace {
@@ -155,7 +156,9 @@ void finish_output(void) {
     // From here the run ends with a complete output or removes it itself;
     // a signal now waits and the process still ends with this run's status.
     hold_interruptions();
-    if (fflush(run.output_file) != 0 || ferror(run.output_file)) {
+    // On disk before the rename: a crash must not leave a name for a file
+    // whose blocks were never written.
+    if (fflush(run.output_file) != 0 || ferror(run.output_file) || fsync(fileno(run.output_file)) != 0) {
         end_run("ERROR: Output file write error\n");
     }
     FILE *output = run.output_file;
@@ -171,8 +174,14 @@ void finish_output(void) {
 
 int completed_status(void) {
     uint64_t count = run.incomplete_entries;
-    if (count == 0) return 0;
-    printf("ERROR: Could not read all of the input: %llu %s missing or incomplete in %s\n",
-           static_cast<unsigned long long>(count), count == 1 ? "entry is" : "entries are", run.output_path);
-    return 1;
+    if (count != 0)
+        printf("ERROR: Could not read all of the input: %llu %s missing or incomplete in %s\n",
+               static_cast<unsigned long long>(count), count == 1 ? "entry is" : "entries are", run.output_path);
+    // Warnings that never reached anyone (a full disk, a closed pipe whose
+    // signal is ignored) must not pass for a clean run.
+    if (fflush(stdout) != 0 || ferror(stdout)) {
+        fprintf(stderr, "ERROR: Could not write the messages to standard output\n");
+        return 1;
+    }
+    return count == 0 ? 0 : 1;
 }

@@ -26,23 +26,24 @@ int catalogue_input(void);
 int check_input_size(void);
 
 // Removes one trailing "/" from run.input_path in place and builds
-// run.output_path from it with ".its" appended; notes which file is there
-// already, if any.
+// run.output_path from it with ".its" appended, then note_earlier_output.
 int name_output(void);
 
-// Notes which regular file run.output_path names already, if any.
+// Notes which regular file run.output_path names already, if any, and
+// where unfinished outputs are created (locate_output).
 void note_earlier_output(void);
 
 // Opens the new file for the output into run.output_file (see
 // output_file.h); refuses a file that standard output writes to.
 int open_output(void);
 
-// Closes the new file, renames it over the output and marks the output
-// complete; closes the temporary file. The output's last buffered bytes are
+// Syncs the new file to disk, closes it, renames it over the output and
+// marks the output complete; closes the temporary file. The output's last buffered bytes are
 // written only by the close, so its result is checked: a failure there or
 // in the rename ends the run with -1 and removes the new file.
 void finish_output(void);
 
 // The status of a run whose output is complete: 0, or 1 after a last line
-// saying how many entries are incomplete.
+// saying how many entries are incomplete. Also 1, with a line on standard
+// error, when standard output did not take every message.
 int completed_status(void);

@@ -169,10 +169,17 @@ TEST_F(tree_round_trip, ClosedStandardOutputKeepsMessagesOutOfTheContainer) {
     for (int i = 0; i < 300; i++)
         write_file(input() + "/page-" + std::to_string(i) + ".htm", sample_bytes(100, static_cast<uint32_t>(i)));
     std::vector<expected_entry> entries = expected_entries(input());
-    process_result result = run_process({"/bin/sh", "-c", "exec \"$0\" \"$1\" >&-", KELTO_BINARY, input()});
-    ASSERT_EQ(result.status, 0) << result.output;
-    EXPECT_EQ(read_file(input() + ".its").find("Reading page-"), std::string::npos);
-    check_with_every_reader(input() + ".its", entries, work.path());
+    // Closed, it is /dev/null; a full one loses the messages, which is
+    // told on standard error, though the container is complete.
+    for (const char *redirect : {">&-", ">/dev/full"}) {
+        bool full = std::string(redirect) == ">/dev/full";
+        process_result result =
+            run_process({"/bin/sh", "-c", std::string("exec \"$0\" \"$1\" ") + redirect, KELTO_BINARY, input()});
+        ASSERT_EQ(result.status, full ? 1 : 0) << result.output;
+        EXPECT_EQ(result.output, full ? "ERROR: Could not write the messages to standard output\n" : "");
+        EXPECT_EQ(read_file(input() + ".its").find("Reading page-"), std::string::npos);
+        check_with_every_reader(input() + ".its", entries, work.path());
+    }
 }
 
 TEST_F(tree_round_trip, AnEarlierOutputInTheTreeIsLeftOut) {
@@ -189,13 +196,19 @@ TEST_F(tree_round_trip, AnEarlierOutputInTheTreeIsLeftOut) {
         << again.output;
     check_with_every_reader(input() + ".its", entries, work.path());
 
-    // Written inside the tree itself.
+    // Written inside the tree itself, beside a new file that a killed run
+    // left; a name one letter short of one is packed.
     ASSERT_EQ(unlink((input() + "/link-to-output").c_str()), 0);
+    write_file(input() + "/..its.AbC12", "packed");
     entries = expected_entries(input());
+    write_file(input() + "/..its.AbC123", "left by a killed run");
     for (int run = 0; run < 2; run++) {
         process_result result = run_kelto({"in//"}, work.path());
         ASSERT_EQ(result.status, 0) << result.output;
         EXPECT_EQ(result.output.find("Reading .its"), std::string::npos) << result.output;
+        EXPECT_NE(result.output.find("WARNING: The input holds an unfinished output of an earlier run as "
+                                     "..its.AbC123 (ignoring; it may be deleted)\n"),
+                  std::string::npos);
     }
     check_with_every_reader(input() + "/.its", entries, work.path());
 }

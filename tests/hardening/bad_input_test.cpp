@@ -21,20 +21,30 @@ class bad_input : public ::testing::Test {
 };
 }  // namespace
 
-// The walk measured the files; by the time each is read it has shrunk,
-// grown, vanished or become a pipe with no writer.
+// The walk measured the files; by the time each is opened it has shrunk,
+// grown, vanished or become a pipe with no writer; or it changes while it
+// is read.
 TEST_F(bad_input, FilesChangedBetweenTheWalkAndTheRead) {
     if (!fault_shim_usable()) GTEST_SKIP() << "the sanitizer runtime owns malloc; the fault shim cannot be preloaded";
     int files = make_sample_tree(tree, 30);
-    for (const char *change : {"shrink", "grow", "remove", "fifo", "device"}) {
-        // The first, a middle and the last file opened.
+    const std::pair<const char *, const char *> cases[] = {
+        {"openat_input", "shrink"}, {"openat_input", "grow"}, {"openat_input", "remove"}, {"openat_input", "fifo"},
+        {"openat_input", "device"}, {"fread_input", "shrink"}, {"fread_input", "grow"}};
+    for (const auto &[call, change] : cases) {
+        // The first, a middle and the last file opened or read.
         for (unsigned long n : {1ul, 12ul, static_cast<unsigned long>(files)}) {
             make_sample_tree(tree, 30);
-            process_result result = run_with_fault(tree, "openat_input", n, change);
-            // The container holds each file as it was when read; a vanished
-            // one makes it incomplete.
-            EXPECT_EQ(result.status, std::string(change) == "remove" ? 1 : 0) << change << " " << n << result.output;
-            EXPECT_EQ(judge_outcome(tree, result), "") << change << " " << n;
+            process_result result = run_with_fault(tree, call, n, change);
+            // The container holds each file as it was when opened, or as
+            // read when it changed then; a vanished or changed one makes it
+            // incomplete.
+            bool reading = std::string(call) == "fread_input";
+            EXPECT_EQ(result.status, reading || std::string(change) == "remove" ? 1 : 0)
+                << call << " " << change << " " << n << result.output;
+            EXPECT_EQ(judge_outcome(tree, result), "") << call << " " << change << " " << n;
+            if (reading) {
+                EXPECT_TRUE(contains(result.output, " changed while it was read (stored as read)\n")) << result.output;
+            }
             if (std::string(change) == "remove") {
                 EXPECT_TRUE(contains(result.output, "ERROR: Failed opening "));
             }

@@ -86,4 +86,4 @@ INSTANTIATE_TEST_SUITE_P(calls, fault_sweep,
                                            "fclose_output", "fopen_output", "fwrite_temp", "fflush_temp",
                                            "fread_temp", "tmpfile", "fread_input", "openat_input",
                                            "fdopen_input", "openat_dir", "opendir", "readdir", "fstatat",
-                                           "alloc", "realloc"));
+                                           "fsync_output", "alloc", "realloc"));

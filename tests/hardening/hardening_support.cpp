@@ -62,11 +62,17 @@ bool left_out_with_warning(const std::string &output, const std::string &relativ
 const char *const incomplete_messages[] = {"ERROR: Failed opening ",      "ERROR: Failed reading ",
                                            "WARNING: Could not stat ",    "WARNING: Could not open directory ",
                                            "WARNING: Could not add ",     "WARNING: Could not realloc prefix ",
-                                           "WARNING: Could not read all of directory "};
+                                           "WARNING: Could not read all of directory ", " changed while it was read "};
 
 bool reported_unreadable(const std::string &output, const std::string &relative) {
     return output.find("ERROR: Failed opening " + relative + "\n") != std::string::npos ||
            output.find("ERROR: Failed reading " + relative + "\n") != std::string::npos;
+}
+
+// A file that changed while it was read is stored as far as it was read:
+// the start of what it holds now, if it grew.
+bool changed_while_read(const std::string &output, const std::string &relative) {
+    return output.find(relative + " changed while it was read ") != std::string::npos;
 }
 
 // What chmlib gives back for the file, which libmspack has already read
@@ -111,10 +117,13 @@ std::string check_container(const std::string &dir, const std::string &its, cons
         const std::string expected = read_file(it->path().string());
         if (reader->extract(reader, &file, extracted.c_str()) != MSPACK_ERR_OK) {
             wrong += name + ": libmspack cannot extract it; ";
-        } else if (read_file(extracted) != expected) {
+            continue;
+        }
+        const std::string stored = read_file(extracted);
+        if (changed_while_read(output, relative) ? expected.rfind(stored, 0) != 0 : stored != expected) {
             wrong += name + ": extracted bytes differ; ";
         } else {
-            wrong += check_with_chmlib(chm, name, expected);
+            wrong += check_with_chmlib(chm, name, stored);
         }
         if (wrong.size() > 2000) break;
     }

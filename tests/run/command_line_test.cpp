@@ -1,7 +1,9 @@
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -131,6 +133,31 @@ TEST(command_line, ExistingFileIsLeftAloneWhenOutputCannotBeOpened) {
     EXPECT_EQ(result.status, 255);
     EXPECT_NE(result.output.find("ERROR: Could not open output file d.its\n"), std::string::npos) << result.output;
     EXPECT_EQ(read_file(work / "d.its"), "keep me");
+}
+
+TEST(command_line, ReplacedOutputKeepsItsGroupModeAndAttributes) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "needs root and setpriv";
+    temp_dir work;
+    write_file(work / "d/page.html", "x");
+    const std::string its = work / "d.its";
+    write_file(its, "root's, writable by group 100");
+    ASSERT_EQ(chown(its.c_str(), 0, 100) | chmod(its.c_str(), 0664) | chmod(work.path().c_str(), 0777), 0);
+    // An ACL that lets group 1234 write too: tag and permissions, then the id.
+    const uint32_t acl[] = {2,    1 | 6 << 16,    ~0u, 4 | 6 << 16,    ~0u, 8 | 6 << 16,
+                            1234, 0x10 | 6 << 16, ~0u, 0x20 | 4 << 16, ~0u};
+    if (setxattr(its.c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0) GTEST_SKIP() << "no ACLs here";
+    // A member of the group replaces it: only root may give a file away.
+    process_result result = run_process(
+        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--groups=100", KELTO_BINARY, "d"}, work.path());
+    EXPECT_EQ(result.output.find("WARNING: Could not keep the owner of the replaced file d.its\n"), 0u)
+        << result.output;
+    struct stat status;
+    ASSERT_EQ(stat(its.c_str(), &status), 0);
+    EXPECT_EQ((std::vector<unsigned>{status.st_uid, status.st_gid, status.st_mode & 07777}),
+              (std::vector<unsigned>{65534, 100, 0664}));
+    uint32_t kept[16];
+    EXPECT_EQ(getxattr(its.c_str(), "system.posix_acl_access", kept, sizeof kept), ssize_t{sizeof acl});
+    EXPECT_EQ(memcmp(kept, acl, sizeof acl), 0);
 }
 
 TEST(command_line, StandardOutputSentToTheOutputIsRefused) {

@@ -15,8 +15,10 @@
  * interval frames, counted from the start. A short read ends the input: the
  * last frame is padded with zero bytes to a whole frame, since decoders
  * always decode whole frames; the padding is never counted as input. When
- * the input fills its last frame exactly, lzx_finish adds two zero bytes
- * after it, which libmspack reads ahead at the end of the stream.
+ * the input fills its last frame exactly, libmspack reads ahead past it:
+ * lzx_finish adds two zero bytes where the decoder resets next (lzx_reset
+ * was called after the last frame, or the stream is as long as the first
+ * one that a reset ended), else a frame of zeros that continues the stream.
  *
  * Spans of up to two frames of one stream are compressed side by side on
  * worker threads, as many as the CPUs the process may run on (at most 16),

@@ -27,7 +27,6 @@ struct lzx_data {
     uint64_t compressed_length = 0;
     uint64_t frames_fed = 0;       // frames of input handed over, the padding frame not counted
     uint64_t frames_done = 0;      // of those, delivered and marked
-    uint32_t window_frames = 1;
     uint64_t stream_frames = 0;    // frames since the stream last started
     uint64_t unit_frames = 0;      // frames of the first stream that a reset ended; 0 while none has
     bool padded = false;      // a frame went out padded: the input has ended
@@ -140,12 +139,12 @@ int compress_input(lzx_data &h, int block_size) {
 // libmspack decodes the frame after it. When a reset comes there (the last
 // unit is whole), two zero bytes are enough for it and 7-Zip accepts them;
 // otherwise it goes on with the stream, so a frame of zeros continuing the
-// stream follows, with no mark (it holds no input). A unit is taken to be as
-// long as the first one that a reset ended, or else the window.
+// stream follows, with no mark (it holds no input). Only the caller knows
+// its unit: the last one is whole when lzx_reset was called after it, or
+// when it is as long as the first unit that a reset ended.
 int end_stream(lzx_data &h) {
     if (h.uncompressed_length == 0 || h.uncompressed_length % lzx::frame_size != 0) return 0;
-    const uint64_t unit_frames = h.unit_frames ? h.unit_frames : h.window_frames;
-    if (h.stream_frames % unit_frames == 0) {
+    if (h.reset_asked || (h.unit_frames != 0 && h.stream_frames % h.unit_frames == 0)) {
         uint8_t tail[2] = {0, 0};
         return deliver(h, tail, 2) ? 0 : -1;
     }
@@ -173,7 +172,6 @@ int lzx_init(lzx_data **handle, int window_bits, lzx_get_bytes_fn get_bytes, voi
         h->put_bytes_context = put_bytes_context;
         h->mark_frame = mark_frame;
         h->mark_frame_context = mark_frame_context;
-        h->window_frames = 1u << (window_bits - 15);
         h->spans = std::make_unique<lzx::span_pool>(static_cast<uint32_t>(window_bits), lzx::thread_count());
         *handle = h.release();
         return 0;

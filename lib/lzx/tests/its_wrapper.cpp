@@ -162,16 +162,18 @@ void memory_copy(void *src, void *dest, size_t bytes) { std::memmove(dest, src, 
 int compress_buffer(const uint8_t *data, size_t size, const compress_options &options, compressed_stream &out) {
     out = compressed_stream{};
     out.window_bits = options.window_bits;
+    out.reset_frames = options.reset_frames;
     input_source in{data, size};
     lzx_data *handle = nullptr;
     int status = lzx_init(&handle, options.window_bits, take_input, &in, input_ended, keep_output, &out,
                           keep_frame_end, &out);
     if (status != 0) return status;
-    const size_t unit = size_t(1) << options.window_bits;
-    const size_t block_size = options.block_size ? size_t(options.block_size) : unit;
+    const size_t window = size_t(1) << options.window_bits;
+    const size_t unit = options.reset_frames ? size_t(options.reset_frames) * 32768 : window;
+    const size_t block_size = options.block_size ? size_t(options.block_size) : window;
     while (!in.ended && !(options.stop_when_consumed && in.position == size)) {
-        // Decoders reset once a window, as ControlData says: no call runs
-        // across a window's end, and each window starts with a reset.
+        // Decoders reset once a unit, as ControlData says: no call runs
+        // across a unit's end, and each unit starts with a reset.
         if (in.position % unit == 0) lzx_reset(handle);
         const size_t to_unit_end = unit - in.position % unit;
         status = lzx_compress_block(handle, int(std::min(block_size, to_unit_end)), options.split_blocks);
@@ -272,13 +274,14 @@ std::vector<uint8_t> wrap_in_its(const compressed_stream &stream) {
     put32(b, section0 + 106, 6);
     put_text(b, section0 + 110, "LZXC");
     put32(b, section0 + 114, 2);
-    // What a real container says: a reset before every window (the caller
-    // resets before every block of 2^window_bits bytes), and windows per
-    // reset set so that chmlib finds the same reset interval.
+    // What a real container says: a reset every unit of the caller's
+    // (by default a window), and windows per reset set so that chmlib finds
+    // the same reset interval.
     const uint32_t window_frames = 1u << (stream.window_bits - 15);
-    put32(b, section0 + 118, window_frames);
+    const uint32_t reset_frames = stream.reset_frames ? uint32_t(stream.reset_frames) : window_frames;
+    put32(b, section0 + 118, reset_frames);
     put32(b, section0 + 122, window_frames);
-    put32(b, section0 + 126, window_frames / 2);
+    put32(b, section0 + 126, reset_frames / 2);
     size_t rt = section0 + 134;
     put32(b, rt, 2);
     put32(b, rt + 4, uint32_t(frames + 1));

@@ -11,6 +11,7 @@ namespace lzx_test {
 
 struct compressed_stream {
     int window_bits = 16;
+    int reset_frames = 0;  // frames from one lzx_reset to the next; 0: a window's
     std::vector<uint8_t> bytes;
     std::vector<uint32_t> frame_ends_uncompressed;  // first value of every mark_frame call
     std::vector<uint32_t> frame_ends_compressed;    // second value: the reset points
@@ -22,6 +23,7 @@ struct compress_options {
     int window_bits = 16;
     int split_blocks = 1;
     int block_size = 0;        // bytes per lzx_compress_block call; 0: 2^window_bits
+    int reset_frames = 0;      // lzx_reset every this many frames; 0: once a window
     // Stop calling lzx_compress_block once every byte was taken, before any
     // short read; lzx_finish then has to flush the last frame.
     bool stop_when_consumed = false;

@@ -33,7 +33,8 @@ void expect_consistent(const compressed_stream &s, size_t input_size) {
     // A stream of whole frames is followed by what a decoder reads ahead:
     // two bytes where a reset comes next, else a frame continuing the unit.
     if (frames && input_size % 32768 == 0) {
-        if (frames % (size_t(1) << (s.window_bits - 15)) == 0)
+        const size_t unit = s.reset_frames ? size_t(s.reset_frames) : size_t(1) << (s.window_bits - 15);
+        if (frames % unit == 0)
             EXPECT_EQ(previous + 2, s.bytes.size());
         else
             EXPECT_GT(s.bytes.size(), previous + 2);
@@ -184,6 +185,15 @@ TEST(round_trip, frames_ending_in_an_odd_stretch_of_noise) {
         mixed.insert(mixed.end(), piece.begin(), piece.end());
     }
     expect_round_trip(std::vector<uint8_t>(mixed.begin() + 65536, mixed.end()));
+}
+
+TEST(round_trip, streams_end_where_the_callers_reset_unit_says) {
+    // A reset every two 32 KiB windows: input ending inside a unit is
+    // followed by a frame that continues it, as the decoder expects.
+    for (size_t frames : {1, 2, 3}) {
+        SCOPED_TRACE(frames);
+        expect_round_trip(text_bytes(32768 * frames, 14), {.window_bits = 15, .reset_frames = 2});
+    }
 }
 
 TEST(round_trip, every_window_size) {

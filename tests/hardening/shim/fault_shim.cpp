@@ -6,7 +6,8 @@
 //   FAULT_NTH     which call of that kind, counting from 1
 //   FAULT_ACTION  fail (default), signal:NUMBER, or for openat_input one of
 //                 shrink, grow, remove, fifo (a pipe in the file's place) and
-//                 device (a link to /dev/zero in its place)
+//                 device (a link to /dev/zero in its place); for fread_input
+//                 shrink or grow, the file being read
 //   FAULT_COUNTS  a file that receives "kind count" lines at exit
 #include <atomic>
 
@@ -49,6 +50,7 @@ enum kind {
     opendir_call,
     readdir_call,
     fstatat_call,
+    fsync_output,
     kind_count
 };
 
@@ -56,6 +58,7 @@ const char *const kind_names[kind_count] = {
     "alloc",        "realloc",      "fopen_output", "fwrite_output", "fwrite_temp", "fflush_output", "fflush_temp",
     "fread_temp",   "fread_input",  "fseek_output",  "ftell_output", "fclose_output", "tmpfile",
     "openat_input", "openat_dir", "fdopen_input", "opendir",       "readdir",      "fstatat",
+    "fsync_output",
 };
 
 // The compression library allocates on worker threads too.
@@ -268,6 +271,11 @@ size_t fread(void *data, size_t size, size_t count, FILE *stream) {
         set_error(stream, EIO);
         return 0;
     }
+    if (k == fread_input && file_change != change_none && chosen_kind == k && counts[k] == chosen_nth) {
+        char path[32];
+        snprintf(path, sizeof path, "/proc/self/fd/%d", fileno(stream));
+        change_input(AT_FDCWD, path);
+    }
     return real<size_t (*)(void *, size_t, size_t, FILE *)>("fread")(data, size, count, stream);
 }
 
@@ -280,6 +288,14 @@ int fflush(FILE *stream) {
         return EOF;
     }
     return real<int (*)(FILE *)>("fflush")(stream);
+}
+
+int fsync(int fd) {
+    if (output_stream && fd == fileno(output_stream) && strikes(fsync_output)) {
+        errno = EIO;
+        return -1;
+    }
+    return real<int (*)(int)>("fsync")(fd);
 }
 
 int fseek(FILE *stream, long offset, int whence) {
