@@ -93,19 +93,19 @@ TEST_F(failure, OutputThatCannotBeOpenedIsLeftAlone) {
 }
 
 TEST_F(failure, ArgumentsThatAreNotADirectoryCreateNothing) {
-    write_file(work / "project.hhp", "[OPTIONS]\n");
+    write_file(work / "project.hhp.txt", "[OPTIONS]\n");
     struct attempt {
         std::vector<std::string> args;
         std::string message;
     };
     for (const attempt &a : {attempt{{}, "Usage: kelto"}, attempt{{in, in}, "Usage: kelto"},
                              attempt{{work / "missing"}, "ERROR: Could not find the input dir or .hhp file"},
-                             attempt{{work / "project.hhp"}, "ERROR: CHM output has not yet been implemented"}}) {
+                             attempt{{work / "project.hhp.txt"}, "neither a directory nor a .hhp project file"}}) {
         process_result result = run_kelto(a.args);
         EXPECT_EQ(result.status, 255) << result.output;
         EXPECT_NE(result.output.find(a.message), std::string::npos) << result.output;
     }
     EXPECT_FALSE(path_exists(work / "missing.its"));
-    EXPECT_FALSE(path_exists(work / "project.hhp.its"));
-    EXPECT_EQ(read_file(work / "project.hhp"), "[OPTIONS]\n");
+    EXPECT_FALSE(path_exists(work / "project.hhp.txt.its"));
+    EXPECT_EQ(read_file(work / "project.hhp.txt"), "[OPTIONS]\n");
 }

@@ -20,7 +20,7 @@ const std::string usage =
     "Usage: kelto [options] <dir> | <project.hhp>\n"
     "Converts <dir> into an .its file\n"
     "OR\n"
-    "Converts <project.hhp> into a .chm file (currently not implemented)\n"
+    "Converts <project.hhp> into a .chm file\n"
     "\n";
 
 std::vector<std::string> listing(const std::string &dir) {
@@ -51,20 +51,27 @@ TEST(command_line, WrongArgumentCountPrintsUsage) {
 
 TEST(command_line, MissingPathAndRegularFileAreRefused) {
     temp_dir work;
-    write_file(work / "project.hhp", "[OPTIONS]\n");
+    write_file(work / "notes.txt", "[OPTIONS]\n");
     process_result missing = run_kelto({"nowhere"}, work.path());
     EXPECT_EQ(missing.status, 255);
     EXPECT_EQ(missing.output, "ERROR: Could not find the input dir or .hhp file\n");
-    // Something that looks like an option is a path like any other.
+    // --help and --version that name nothing print the usage; a file of that
+    // name is a path like any other.
+    for (const char *option : {"--help", "--version"}) {
+        process_result asked = run_kelto({option}, work.path());
+        EXPECT_EQ(asked.status, 0);
+        EXPECT_EQ(asked.output.compare(0, usage.size(), usage), 0) << asked.output;
+    }
+    write_file(work / "--help", "x");
     process_result option = run_kelto({"--help"}, work.path());
     EXPECT_EQ(option.status, 255);
-    EXPECT_EQ(option.output, "ERROR: Could not find the input dir or .hhp file\n");
+    EXPECT_EQ(option.output, "ERROR: --help is neither a directory nor a .hhp project file: kelto takes one of these\n");
 
-    process_result file = run_kelto({"project.hhp"}, work.path());
+    process_result file = run_kelto({"notes.txt"}, work.path());
     EXPECT_EQ(file.status, 255);
-    EXPECT_EQ(file.output, "ERROR: CHM output has not yet been implemented (feel free to contribute)\n");
-    EXPECT_EQ(listing(work.path()), std::vector<std::string>{"project.hhp"});
-    EXPECT_EQ(read_file(work / "project.hhp"), "[OPTIONS]\n");
+    EXPECT_EQ(file.output, "ERROR: notes.txt is neither a directory nor a .hhp project file: kelto takes one of these\n");
+    EXPECT_EQ(listing(work.path()), (std::vector<std::string>{"--help", "notes.txt"}));
+    EXPECT_EQ(read_file(work / "notes.txt"), "[OPTIONS]\n");
 }
 
 TEST(command_line, InvalidInputIsWarnedAndLeavesNoFileBehind) {
