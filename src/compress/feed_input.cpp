@@ -103,8 +103,10 @@ FILE *open_entry(const its_entry *entry, bool &not_regular) {
 // cannot be opened, after the entry has been taken out of the stream.
 bool start_file(its_entry *entry) {
     bool not_regular;
+    if (run.observer.start) run.observer.start(run.observer.context, entry);
     run.input_file = open_entry(entry, not_regular);
     if (!run.input_file) {
+        if (run.observer.end) run.observer.end(run.observer.context, entry);
         leave_out(entry);
         if (not_regular) {
             printf("WARNING: No longer a regular file: %s (stored empty)\n", shown(entry));
@@ -152,7 +154,11 @@ void finish_file(its_entry *entry) {
     }
     fclose(run.input_file);
     run.input_file = nullptr;
+    if (run.observer.end) run.observer.end(run.observer.context, entry);
 }
+
+uint64_t stream_length(void) { return run.stream_order ? run.stream_count : run.entry_table.count; }
+its_entry *stream_entry(uint64_t i) { return run.stream_order ? run.stream_order[i] : run.entry_table.entries[i]; }
 
 // Offsets and lengths are 32-bit; a file that grew after the walk measured
 // it could still carry the stream past them.
@@ -177,15 +183,15 @@ int feed_input(void *, int n, void *buf) {
     char *out = static_cast<char *>(buf);
     size_t wanted = static_cast<size_t>(n);
     size_t placed = 0;
-    entry_table &table = run.entry_table;
-    while (run.current_index < table.count) {
-        its_entry *entry = table.entries[run.current_index];
+    while (run.current_index < stream_length()) {
+        its_entry *entry = stream_entry(run.current_index);
         if (entry->section != 0 && (run.input_file || start_file(entry))) {
             size_t room = wanted - placed;
             uint64_t left = static_cast<uint64_t>(opened.st_size) - run.file_bytes;
             size_t asked = left < room ? static_cast<size_t>(left) : room;
             size_t got = asked ? fread(out + placed, 1, asked, run.input_file) : 0;
             check_stream_size(got);
+            if (got && run.observer.bytes) run.observer.bytes(run.observer.context, entry, out + placed, got);
             placed += got;
             run.file_bytes += static_cast<uint32_t>(got);
             run.total_bytes += static_cast<uint32_t>(got);
@@ -200,9 +206,8 @@ int feed_input(void *, int n, void *buf) {
 }
 
 int input_exhausted(void *) {
-    const entry_table &table = run.entry_table;
-    if (table.count == 0) return 1;
-    if (run.current_index < table.count) return 0;
+    if (stream_length() == 0) return 1;
+    if (run.current_index < stream_length()) return 0;
     if (!run.input_file) return 1;
     return feof(run.input_file) ? 1 : 0;
 }

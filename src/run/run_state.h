@@ -8,6 +8,20 @@
 #include "container/chunk_level.h"
 #include "lzxcomp.h"
 
+// Told of each entry that the compression pass feeds, and of its bytes as
+// they go to the compressor: a compiled help file tokenises its pages for
+// the full-text index there, on the thread that feeds the compressor's
+// workers, and fills in that index when the pass reaches it. Any member
+// may be null.
+struct feed_observer {
+    // Before the entry is opened; may set a memory entry's bytes.
+    void (*start)(void *context, its_entry *entry);
+    void (*bytes)(void *context, const its_entry *entry, const char *data, size_t size);
+    // After the entry is read or has failed to open.
+    void (*end)(void *context, const its_entry *entry);
+    void *context;
+};
+
 struct run_state {
     char *input_path;   // the command-line argument; name_output removes one trailing "/"
     char *output_path;  // heap string, input path + ".its"
@@ -21,6 +35,12 @@ struct run_state {
     FILE *input_file;
 
     ::entry_table entry_table;
+    // The entries in the order the compression pass feeds them, when that
+    // is not the table's: a compiled help file's pages in topic order and
+    // its internal files last. Null: the table's order.
+    its_entry **stream_order;  // not owned
+    uint64_t stream_count;
+    feed_observer observer;
     ::name_prefix name_prefix;
     ::reset_table reset_table;
     lzx_results compress_results;
