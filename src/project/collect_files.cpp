@@ -97,7 +97,8 @@ long add_file(collector &state, const std::string &path, std::string *found_as =
     if (!state.root.real_path.empty() && !stays_inside(state.root, path)) return remember(state, path, outside);
     file_identity identity = identity_of(status);
     if (same(identity, state.output)) {
-        printf("WARNING: The input holds the output file as /%s (ignoring)\n", shown_name(path.c_str()));
+        std::string name = "/" + path;
+        printf("WARNING: The input holds the output file as %s (ignoring)\n", shown_name(name.c_str()));
         return remember(state, path, left_out);
     }
     for (const file_identity &never : state.never_stored) {

@@ -36,6 +36,14 @@ void for_each_character(std::string_view text, each_character each) {
 size_t first_non_utf8(markup_reader &reader, const char *bytes, size_t size) {
     const auto *at = reinterpret_cast<const unsigned char *>(bytes);
     for (size_t i = 0; i < size; i++) {
+        // Mostly ASCII: eight bytes at a time while no sequence is open.
+        while (!reader.continuations && size - i >= 8) {
+            uint64_t word;
+            memcpy(&word, at + i, 8);
+            if (word & 0x8080808080808080u) break;
+            i += 8;
+        }
+        if (i == size) break;
         unsigned char c = at[i];
         if (reader.continuations) {
             if (c < reader.least || c > reader.most) return i;

@@ -60,6 +60,19 @@ void scan_inline_style(page_scan &page, std::string_view text) {
     scan_css(scanner, text);
 }
 
+// Attributes that name a file; libxml2 gives their names in lower case.
+bool names_file(const xmlChar *attribute, bool in_object) {
+    switch (attribute[0]) {
+    case 'h': return named(attribute, "href");
+    case 's': return named(attribute, "src");
+    case 'b': return named(attribute, "background");
+    case 'p': return named(attribute, "poster");
+    case 'l': return named(attribute, "longdesc");
+    case 'd': return in_object && named(attribute, "data");
+    default: return false;
+    }
+}
+
 void start_element(void *user, const xmlChar *name, const xmlChar **attributes) {
     page_scan &page = *static_cast<page_scan *>(user);
     bool is_object = named(name, "object"), is_meta = named(name, "meta");
@@ -77,9 +90,7 @@ void start_element(void *user, const xmlChar *name, const xmlChar **attributes) 
     for (const xmlChar **at = attributes; at[0]; at += 2) {
         const xmlChar *attribute = at[0], *value = at[1];
         if (!value) continue;
-        if (named(attribute, "href") || named(attribute, "src") || named(attribute, "background") ||
-            named(attribute, "poster") || named(attribute, "longdesc") || (is_object && named(attribute, "data")))
-            report(page, as_text(value));
+        if (names_file(attribute, is_object)) report(page, as_text(value));
         else if (named(attribute, "srcset")) report_srcset(page, as_text(value));
         else if (named(attribute, "style")) scan_inline_style(page, as_text(value));
         else if (is_meta && named(attribute, "http-equiv")) refresh = strcasecmp(as_text(value), "refresh") == 0;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "project/code_page.h"
+#include "project/named_kinds.h"
 #include "project/project_messages.h"
 #include "project/project_paths.h"
 #include "project/project_reading.h"
@@ -20,27 +21,17 @@ constexpr off_t largest_text = 64 << 20;
 
 enum class section { none, options, windows, files, alias, map, text_popups, merge_files, ignored, unknown };
 
-section section_named(std::string_view name) {
-    static const struct {
-        const char *name;
-        section kind;
-    } known[] = {
-        {"OPTIONS", section::options},
-        {"WINDOWS", section::windows},
-        {"FILES", section::files},
-        {"ALIAS", section::alias},
-        {"MAP", section::map},
-        {"TEXT POPUPS", section::text_popups},
-        {"MERGE FILES", section::merge_files},
-        {"INFOTYPES", section::ignored},
-        {"SUBSETS", section::ignored},
-    };
-    for (const auto &entry : known) {
-        if (name.size() == strlen(entry.name) && strncasecmp(name.data(), entry.name, name.size()) == 0)
-            return entry.kind;
-    }
-    return section::unknown;
-}
+const named_kind<section> sections[] = {
+    {"OPTIONS", section::options},
+    {"WINDOWS", section::windows},
+    {"FILES", section::files},
+    {"ALIAS", section::alias},
+    {"MAP", section::map},
+    {"TEXT POPUPS", section::text_popups},
+    {"MERGE FILES", section::merge_files},
+    {"INFOTYPES", section::ignored},
+    {"SUBSETS", section::ignored},
+};
 
 void read_window_line(project_reading &reading, std::string_view text, unsigned line) {
     size_t equals = text.find('=');
@@ -172,7 +163,7 @@ outcome parse_project_text(std::string_view text, const std::string &name, const
         if (content.empty() || content[0] == ';') return;
         if (content.front() == '[' && content.back() == ']') {
             std::string_view title = trimmed(content.substr(1, content.size() - 2));
-            current = section_named(title);
+            current = kind_named(sections, title, section::unknown);
             any_section = true;
             if (current == section::unknown)
                 warn_at(name, number, "Unknown section [%.*s] (ignoring it)", static_cast<int>(title.size()),

@@ -3,10 +3,10 @@
 #pragma once
 #include <string>
 
-// Prints "WARNING: FILE:LINE: text" (no ":LINE" when line is 0).
+// Prints a warning, WARNING: FILE:LINE: text (no ":LINE" when line is 0).
 __attribute__((format(printf, 3, 4))) void warn_at(const std::string &file, unsigned line, const char *format, ...);
 
-// Prints "NOTE: FILE:LINE: text", for what the author may want to know but
+// Prints NOTE: FILE:LINE: text, for what the author may want to know but
 // costs the output nothing.
 __attribute__((format(printf, 3, 4))) void note_at(const std::string &file, unsigned line, const char *format, ...);
 

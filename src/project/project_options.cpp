@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "project/code_page.h"
+#include "project/named_kinds.h"
 #include "project/project_messages.h"
 #include "project/project_paths.h"
 #include "project/project_reading.h"
@@ -24,12 +25,10 @@ enum class option {
     binary_toc,
     binary_index,
     not_acted_on,
+    unknown,
 };
 
-const struct {
-    const char *key;
-    option kind;
-} known_options[] = {
+const named_kind<option> known_options[] = {
     {"Compatibility", option::compatibility},
     {"Compiled file", option::compiled_file},
     {"Contents file", option::contents_file},
@@ -64,18 +63,15 @@ const struct {
     {"Sample Staging Path", option::not_acted_on},
 };
 
-bool is(std::string_view text, const char *word) {
-    return text.size() == strlen(word) && strncasecmp(text.data(), word, text.size()) == 0;
-}
-
 // Sphinx writes "Display compile progress=No" into every project: only a
 // value that asks for something deserves a word.
 bool asks_for_something(std::string_view value) {
-    return !value.empty() && !is(value, "No") && !is(value, "0") && !is(value, "false") && !is(value, "off");
+    return !value.empty() && !same_name(value, "No") && !same_name(value, "0") && !same_name(value, "false") &&
+           !same_name(value, "off");
 }
 
 bool is_yes(std::string_view value) {
-    return is(value, "Yes") || is(value, "1") || is(value, "true") || is(value, "on");
+    return same_name(value, "Yes") || same_name(value, "1") || same_name(value, "true") || same_name(value, "on");
 }
 
 std::string lower(std::string text) {
@@ -165,46 +161,44 @@ void note_binary_tables(project_reading &reading) {
 
 void read_option(project_reading &reading, std::string_view key, std::string_view value, unsigned line) {
     help_project &project = *reading.project;
-    for (const auto &known : known_options) {
-        if (!is(key, known.key)) continue;
-        switch (known.kind) {
-        case option::compatibility: project.compatibility_1_0 = value == "1.0"; break;
-        case option::compiled_file:
-            reading.compiled_file = value;
-            reading.compiled_file_line = line;
-            break;
-        case option::contents_file:
-            project.contents_file = project_path(value);
-            project.lines.contents_file = line;
-            break;
-        case option::index_file:
-            project.index_file = project_path(value);
-            project.lines.index_file = line;
-            break;
-        case option::default_topic:
-            project.default_topic = project_path(value, true);
-            project.lines.default_topic = line;
-            break;
-        case option::default_window: project.default_window = value; break;
-        case option::title: project.title = value; break;
-        case option::language:
-            reading.language = value;
-            reading.language_line = line;
-            break;
-        case option::default_font: project.default_font = value; break;
-        case option::full_text_search: project.full_text_search = is_yes(value); break;
-        case option::stop_list_file: project.stop_list_file = project_path(value); break;
-        case option::binary_toc: reading.binary_toc_line = is_yes(value) ? line : 0; break;
-        case option::binary_index: reading.binary_index_line = is_yes(value) ? line : 0; break;
-        case option::not_acted_on:
-            if (asks_for_something(value))
-                warn_at(reading.name, line, "Option \"%.*s\" is not supported (ignoring it)",
-                        static_cast<int>(key.size()), key.data());
-            break;
-        }
-        return;
+    switch (kind_named(known_options, key, option::unknown)) {
+    case option::compatibility: project.compatibility_1_0 = value == "1.0"; break;
+    case option::compiled_file:
+        reading.compiled_file = value;
+        reading.compiled_file_line = line;
+        break;
+    case option::contents_file:
+        project.contents_file = project_path(value);
+        project.lines.contents_file = line;
+        break;
+    case option::index_file:
+        project.index_file = project_path(value);
+        project.lines.index_file = line;
+        break;
+    case option::default_topic:
+        project.default_topic = project_path(value, true);
+        project.lines.default_topic = line;
+        break;
+    case option::default_window: project.default_window = value; break;
+    case option::title: project.title = value; break;
+    case option::language:
+        reading.language = value;
+        reading.language_line = line;
+        break;
+    case option::default_font: project.default_font = value; break;
+    case option::full_text_search: project.full_text_search = is_yes(value); break;
+    case option::stop_list_file: project.stop_list_file = project_path(value); break;
+    case option::binary_toc: reading.binary_toc_line = is_yes(value) ? line : 0; break;
+    case option::binary_index: reading.binary_index_line = is_yes(value) ? line : 0; break;
+    case option::not_acted_on:
+        if (asks_for_something(value))
+            warn_at(reading.name, line, "Option \"%.*s\" is not supported (ignoring it)", static_cast<int>(key.size()),
+                    key.data());
+        break;
+    case option::unknown:
+        warn_at(reading.name, line, "Unknown option \"%.*s\" (ignoring it)", static_cast<int>(key.size()), key.data());
+        break;
     }
-    warn_at(reading.name, line, "Unknown option \"%.*s\" (ignoring it)", static_cast<int>(key.size()), key.data());
 }
 
 void finish_options(project_reading &reading, bool utf8_text) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "project/markup_reader.h"
+#include "project/named_kinds.h"
 #include "project/project_messages.h"
 
 namespace {
@@ -79,26 +80,17 @@ bool kchmviewer_reads(const markup_reader &reader) {
     return value != std::string_view::npos && quoted_after(value + 6) != std::string_view::npos;
 }
 
-property property_named(const char *name) {
-    static const struct {
-        const char *name;
-        property kind;
-    } known[] = {
-        {"ImageList", property::image_list},
-        {"ImageType", property::image_type},
-        {"Background", property::background},
-        {"Foreground", property::foreground},
-        {"Font", property::font},
-        {"Window Styles", property::window_styles},
-        {"ExWindow Styles", property::ex_window_styles},
-        {"FrameName", property::frame_name},
-        {"WindowName", property::window_name},
-    };
-    for (const auto &entry : known) {
-        if (strcasecmp(name, entry.name) == 0) return entry.kind;
-    }
-    return property::none;
-}
+const named_kind<property> properties[] = {
+    {"ImageList", property::image_list},
+    {"ImageType", property::image_type},
+    {"Background", property::background},
+    {"Foreground", property::foreground},
+    {"Font", property::font},
+    {"Window Styles", property::window_styles},
+    {"ExWindow Styles", property::ex_window_styles},
+    {"FrameName", property::frame_name},
+    {"WindowName", property::window_name},
+};
 
 void read_param(sitemap_reading &reading, const xmlChar **attributes) {
     // kchmviewer reads the params of text/sitemap objects only.
@@ -110,7 +102,7 @@ void read_param(sitemap_reading &reading, const xmlChar **attributes) {
     const xmlChar *name = attribute(attributes, "name"), *value = attribute(attributes, "value");
     if (!name || !value) return;
     if (reading.object == sitemap_reading::properties) {
-        property kind = property_named(as_text(name));
+        property kind = kind_named(properties, as_text(name), property::none);
         if (kind != property::none) reading.caught.emplace_back(kind, caught_text(reading.reader, as_text(value)));
         return;
     }
