@@ -50,13 +50,14 @@ void append_text_entry(byte_vector &out, uint16_t code, std::string_view text, u
     append_entry(out, code, data);
 }
 
-// Code 4: language, DBCS, full-text search, keyword and associative links
-// (none yet), the build time as a FILETIME, two unknown zeros.
+// Code 4: language, DBCS, full-text search (the index is written whenever
+// the project asks for it), keyword and associative links (none), the build
+// time as a FILETIME, two unknown zeros.
 byte_vector language_entry(const help_project &project, uint32_t build_seconds) {
     byte_vector data;
     append_le32(data, project.lcid != 0 ? project.lcid : 0x409);  // a reader gives up on 0
     append_le32(data, is_double_byte(project.code_page) ? 1 : 0);
-    append_le32(data, 0);
+    append_le32(data, project.full_text_search ? 1 : 0);
     append_le32(data, 0);
     append_le32(data, 0);
     append_le64(data, filetime_of_unix_epoch + uint64_t{build_seconds} * 10000000);

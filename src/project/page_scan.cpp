@@ -73,8 +73,25 @@ bool names_file(const xmlChar *attribute, bool in_object) {
     }
 }
 
+// Elements inside a line of text, which do not part the words around them.
+bool is_inline(const xmlChar *name) {
+    static const char *const inline_names[] = {"a",      "abbr", "acronym", "b",    "bdi",   "bdo",  "big",  "cite",
+                                               "code",   "data", "dfn",     "em",   "font",  "i",    "kbd",  "mark",
+                                               "q",      "s",    "samp",    "small", "span", "strike", "strong", "sub",
+                                               "sup",    "time", "tt",      "u",    "var",   "wbr"};
+    for (const char *each : inline_names) {
+        if (named(name, each)) return true;
+    }
+    return false;
+}
+
+void part_words(page_scan &page, const xmlChar *name) {
+    if (page.text && !is_inline(name)) page.text(page.user, " ", false);
+}
+
 void start_element(void *user, const xmlChar *name, const xmlChar **attributes) {
     page_scan &page = *static_cast<page_scan *>(user);
+    part_words(page, name);
     bool is_object = named(name, "object"), is_meta = named(name, "meta");
     if (named(name, "title") && !page.has_title) {
         page.in_title++;
@@ -113,6 +130,7 @@ void collapse_title(page_scan &page) {
 
 void end_element(void *user, const xmlChar *name) {
     page_scan &page = *static_cast<page_scan *>(user);
+    part_words(page, name);
     if (page.in_title && named(name, "title")) {
         page.in_title = 0;
         collapse_title(page);
@@ -129,14 +147,17 @@ void characters(void *user, const xmlChar *text, int length) {
     std::string_view chunk(as_text(text), static_cast<size_t>(length));
     if (page.in_title) {
         if (page.title_text.size() < longest_title) page.title_text.append(chunk.substr(0, longest_title));
+        if (page.text) page.text(page.user, chunk, true);
     } else if (page.in_style) {
         scan_css(page.style, chunk);
     } else if (!page.in_script && page.text) {
-        page.text(page.user, chunk);
+        page.text(page.user, chunk, false);
     }
 }
 
-void start(page_scan &page) {
+}  // namespace
+
+void start_page_scan(page_scan &page) {
     htmlSAXHandler sax;
     memset(&sax, 0, sizeof sax);
     sax.startElement = start_element;
@@ -148,24 +169,23 @@ void start(page_scan &page) {
     start_markup(page.reader, &sax, &page);
 }
 
-void finish(page_scan &page) {
+void finish_page_scan(page_scan &page) {
     finish_markup(page.reader);
     // A title that the end of the file cut short still names the page.
     if (page.in_title) collapse_title(page);
 }
-}  // namespace
 
 bool scan_page_file(page_scan &page, int fd) {
-    start(page);
+    start_page_scan(page);
     bool read = push_markup_file(page.reader, fd);
-    finish(page);
+    finish_page_scan(page);
     return read;
 }
 
 void scan_page_text(page_scan &page, std::string_view bytes) {
-    start(page);
+    start_page_scan(page);
     push_markup_text(page.reader, bytes);
-    finish(page);
+    finish_page_scan(page);
 }
 
 std::string page_title(const page_scan &page, uint32_t code_page, bool &lost) {

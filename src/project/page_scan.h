@@ -10,9 +10,10 @@
 // A reference as the page wrote it (the bytes of the file, entities
 // decoded), and the line it is on.
 using reference_sink = void (*)(void *user, std::string_view reference, unsigned line);
-// Text of the page outside <script>, <style> and <title>, in UTF-8: for a
-// full-text index.
-using text_sink = void (*)(void *user, std::string_view text);
+// Text of the page outside <script> and <style>, in UTF-8, for a
+// full-text index: the title's with in_title, a " " where an element that
+// is not inline (a paragraph, a cell, a line break) parts words.
+using text_sink = void (*)(void *user, std::string_view text, bool in_title);
 
 struct page_scan {
     reference_sink reference = nullptr;
@@ -37,6 +38,10 @@ struct page_scan {
 // page.reader tells its size, lines and NUL bytes afterwards.
 bool scan_page_file(page_scan &page, int fd);
 void scan_page_text(page_scan &page, std::string_view bytes);
+// The same in pieces, as the bytes come: start, push_markup(page.reader,
+// ...) for each piece, finish.
+void start_page_scan(page_scan &page);
+void finish_page_scan(page_scan &page);
 
 // The title in the language's code page (after the scan); lost is set
 // when the code page lacks one of its characters.

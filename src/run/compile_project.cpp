@@ -6,7 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <set>
+#include <sstream>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -15,7 +18,9 @@
 #include "compress/compress_pass.h"
 #include "container/container_writer.h"
 #include "internal_files/internal_files.h"
+#include "project/project_messages.h"
 #include "project/read_project.h"
+#include "run/full_text_feed.h"
 #include "run/run_state.h"
 #include "run/run_steps.h"
 #include "run/settings.h"
@@ -58,9 +63,15 @@ std::set<std::string> directories_above(const std::vector<std::string> &names) {
     return directories;
 }
 
+// One byte for the full-text index's entry until the pass fills it in.
+const uint8_t index_placeholder[1] = {0};
+constexpr char index_name[] = "$FIftiMain";
+
 // Fills the catalogue: the root and every directory, the author's files,
-// the internal files from memory and the container's own; then sorts it.
-int catalogue_project(const project_contents &contents, const std::vector<internal_file> &internal) {
+// the internal files from memory (the full-text index's to be filled in)
+// and the container's own; then sorts it.
+int catalogue_project(const project_contents &contents, const std::vector<internal_file> &internal,
+                      bool with_index) {
     if (start_name_prefix() != 0) return -1;
     std::vector<std::string> names;
     for (const stored_file &file : contents.files) names.push_back(file.path);
@@ -76,10 +87,58 @@ int catalogue_project(const project_contents &contents, const std::vector<intern
                                    file.in_section_0 || file.bytes.empty() ? 0 : 1);
         run.input_size += file.bytes.size();
     }
+    if (with_index) failed |= add_memory_entry(index_name, index_placeholder, sizeof index_placeholder, 1);
     failed |= add_builtin_entries();
     if (failed) return fail("Out of memory while cataloguing the project");
     sort_catalogue();
     return 0;
+}
+
+its_entry *find_entry(const std::string &name) {
+    for (uint64_t i = 0; i < run.entry_table.count; i++) {
+        if (name == run.entry_table.entries[i]->name) return run.entry_table.entries[i];
+    }
+    return nullptr;
+}
+
+// The order the compression pass feeds the entries in: the pages in topic
+// order, so that the full-text index takes its documents in order, then
+// the other files by name, then the internal files, the index last, when
+// everything it indexes has been read. Sets up the index's feed.
+std::vector<its_entry *> stream_order(const project_contents &contents, full_text_feed *search) {
+    std::unordered_map<std::string, its_entry *> by_name;
+    for (uint64_t i = 0; i < run.entry_table.count; i++) by_name[run.entry_table.entries[i]->name] = run.entry_table.entries[i];
+    std::vector<its_entry *> order;
+    std::set<const its_entry *> placed;
+    for (const topic &page : contents.topics) {
+        its_entry *entry = by_name["/" + page.path];
+        if (!entry || !placed.insert(entry).second) continue;
+        if (search) search->documents[entry] = static_cast<uint32_t>(order.size());
+        order.push_back(entry);
+    }
+    for (bool memory : {false, true}) {
+        for (uint64_t i = 0; i < run.entry_table.count; i++) {
+            its_entry *entry = run.entry_table.entries[i];
+            bool is_index = search && entry == search->index_entry;
+            if (entry->section == 0 || (entry->memory != nullptr) != memory || is_index || placed.count(entry)) continue;
+            order.push_back(entry);
+        }
+    }
+    if (search) order.push_back(search->index_entry);
+    return order;
+}
+
+// The words that the project's stop list leaves out of the index.
+std::vector<std::string> stop_words(const help_project &project) {
+    if (project.stop_list_file.empty()) return {};
+    std::ifstream file(project.directory + "/" + project.stop_list_file, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!file) {
+        warn_at(project.stop_list_file, 0, "Cannot read the stop list file (indexing every word)");
+        return {};
+    }
+    return stop_words_of(text.str(), project.code_page);
 }
 }  // namespace
 
@@ -105,7 +164,19 @@ int compile_project(const char *path) {
     // The author's files are read from the project's directory.
     run.input_path = const_cast<char *>(project.directory.c_str());
     settings.itsf_language = project.lcid;
-    if (catalogue_project(contents, internal) != 0) return -1;
+    std::unique_ptr<full_text_feed> search;
+    if (project.full_text_search) search = std::make_unique<full_text_feed>(stop_words(project));
+    if (catalogue_project(contents, internal, search != nullptr) != 0) return -1;
+    if (search) {
+        search->index_entry = find_entry(std::string("/") + index_name);
+        search->topic_count = static_cast<uint32_t>(contents.topics.size());
+        search->lcid = project.lcid;
+        search->code_page = project.code_page;
+    }
+    std::vector<its_entry *> order = stream_order(contents, search.get());
+    run.stream_order = order.data();
+    run.stream_count = order.size();
+    if (search) watch_feed(*search);
     if (check_input_size() != 0) return -1;
     if (open_output() != 0) return -1;
 

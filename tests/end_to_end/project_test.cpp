@@ -82,12 +82,23 @@ std::string sitemap_item(const std::string &name, const std::string &local) {
 std::string page(const std::string &head, const std::string &body) {
     return "<html><head>" + head + "</head><body>" + body + "</body></html>\n";
 }
+// Thousands of words, most on this page alone, so that the full-text index
+// needs more than one leaf; "common" and a number on every page.
+std::string many_words(uint32_t seed) {
+    std::string text = "<p>common 4711";
+    for (uint32_t i = 0; i < 4000; i++) {
+        uint32_t n = seed * 4000 + i;
+        text += " w";
+        for (uint32_t k = 0; k < 4; k++, n /= 26) text += static_cast<char>('a' + n % 26);
+    }
+    return text + "</p>";
+}
 
 const std::vector<project_case> cases = {
     {"options_windows_aliases",
      {{"manual.hhp", "[OPTIONS]\r\nCompatibility=1.1 or later\r\nCompiled file=manual.chm\r\nContents file=toc.hhc\r\n"
                      "Index file=Index.hhk\r\nDefault topic=intro.html\r\nDefault Window=main\r\n"
-                     "Display compile progress=No\r\nLanguage=0x407 Deutsch (Deutschland)\r\n"
+                     "Display compile progress=No\r\nFull-text search=Yes\r\nLanguage=0x407 Deutsch (Deutschland)\r\n"
                      "Title=Handbuch f\xC3\xBCr kelto\r\n\r\n[WINDOWS]\r\n"
                      "main=\"Handbuch f\xC3\xBCr kelto\",\"toc.hhc\",\"Index.hhk\",\"intro.html\",\"intro.html\",,,,,"
                      "0x63520,220,0x10384e,[0,0,1024,768],,,,,,,0\r\n\r\n[FILES]\r\nintro.html\r\npages\\setup.html\r\n"
@@ -100,17 +111,19 @@ const std::vector<project_case> cases = {
                         sitemap_item("setup", "pages/setup.html") + sitemap_item("window", "pages/setup.html#w") +
                         "</UL>\n</BODY></HTML>\n"},
       {"intro.html", page("<meta charset=\"utf-8\"><title>Einf\xC3\xBChrung</title>",
-                          "<a href=\"pages/setup.html\">Weiter</a><img src=\"images/logo.png\">")},
+                          "<p>kelto 2026</p><a href=\"pages/setup.html\">Weiter</a><img src=\"images/logo.png\">")},
       {"pages/setup.html", page("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
                                 "<title>Einrichtung \xE4ndern</title>",
-                                "<a href=\"../intro.html\">Zur\xFC""ck</a>")},
+                                "<p>kelto 2026 <b>ein</b>richten</p><a href=\"../intro.html\">Zur\xFC""ck</a>")},
       {"images/logo.png", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16)}},
      0,
      {},
      {"/Index.hhk", "/images/logo.png", "/intro.html", "/pages/setup.html", "/toc.hhc"},
-     {"/#IVB", "/#WINDOWS"},
+     {"/#IVB", "/#WINDOWS", "/$FIftiMain"},
      {"title=Handbuch f\xC3\xBCr kelto", "home=/intro.html", "contents=/toc.hhc", "index=/Index.hhk",
-      "contents_entries=2", "index_entries=3", "lcid=0x407", "home_stored=yes", "topics_resolved=2/2"}},
+      "contents_entries=2", "index_entries=3", "lcid=0x407", "home_stored=yes", "topics_resolved=2/2",
+      "searchable=yes", "search_one_page=ok", "search_every_page=ok", "search_title_only=ok", "search_digits=ok",
+      "search_non_ascii=ok"}},
     {"references",
      {{"site.hhp", "[OPTIONS]\nTitle=References\nDefault topic=index.html\n\n[FILES]\nindex.html\n"},
       {"index.html",
@@ -132,7 +145,7 @@ const std::vector<project_case> cases = {
       "/index.html"},
      {},
      {"title=References", "home=/index.html", "contents=", "index=", "lcid=0x409", "home_stored=yes",
-      "topics_resolved=3/3"}},
+      "topics_resolved=3/3", "searchable=no"}},
     {"missing_file_and_no_default_topic",
      {{"plain.hhp", "[OPTIONS]\nTitle=Plain\n[FILES]\nfirst.htm\nmissing.html\n"},
       {"first.htm", page("<title>First</title>", "one")}},
@@ -154,6 +167,17 @@ const std::vector<project_case> cases = {
      {"title=\xD0\xA1\xD0\xBF\xD1\x80\xD0\xB0\xD0\xB2\xD0\xBA\xD0\xB0", "home=/Readme.html", "lcid=0x419",
       "topics_resolved=2/2"},
      "cp1251"},
+    {"search_index_of_two_levels",
+     {{"words.hhp", "[OPTIONS]\nTitle=Words\nFull-text search=Yes\n[FILES]\nw0.html\nw1.html\nw2.html\n"},
+      {"w0.html", page("<title>Words 0</title>", many_words(0))},
+      {"w1.html", page("<title>Words 1</title>", many_words(1))},
+      {"w2.html", page("<title>Words 2</title>", many_words(2))}},
+     0,
+     {},
+     {"/w0.html", "/w1.html", "/w2.html"},
+     {"/$FIftiMain"},
+     {"home=/w0.html", "topics_resolved=3/3", "searchable=yes", "search_one_page=ok", "search_every_page=ok",
+      "search_digits=ok", "fulltext_depth=2"}},
 };
 
 void PrintTo(const project_case &c, std::ostream *out) { *out << c.name; }
@@ -242,7 +266,7 @@ TEST(generated_project, SphinxHtmlHelpBuilder) {
     std::string out = work / "out";
     process_result result = run_kelto({"restful.hhp"}, out);
     EXPECT_EQ(result.status, 0) << result.output;
-    check_generated(out, out + "/restful.chm", out + "/restful.hhp", {"/#WINDOWS"}, work.path());
+    check_generated(out, out + "/restful.chm", out + "/restful.hhp", {"/#WINDOWS", "/$FIftiMain"}, work.path());
     size_t pages = 0;
     for (const auto &item : fs::directory_iterator(out)) pages += item.path().extension() == ".html";
     expect_viewer_sees(out + "/restful.chm",
@@ -250,7 +274,8 @@ TEST(generated_project, SphinxHtmlHelpBuilder) {
                         "index=/restful.hhk",
                         "contents_entries=" + std::to_string(sitemap_entries(out + "/restful.hhc")),
                         "index_entries=" + std::to_string(sitemap_entries(out + "/restful.hhk")), "lcid=0x409",
-                        "home_stored=yes", "topics_resolved=" + std::to_string(pages) + "/" + std::to_string(pages)},
+                        "home_stored=yes", "topics_resolved=" + std::to_string(pages) + "/" + std::to_string(pages),
+                        "searchable=yes", "search_one_page=ok", "search_every_page=ok", "search_digits=ok"},
                        "cp1252");
 }
 
@@ -269,9 +294,11 @@ TEST(generated_project, DoxygenRunsKeltoAsItsHelpCompiler) {
     EXPECT_EQ(doxygen.output.find("failed to run html help compiler"), std::string::npos) << doxygen.output;
     std::string html = work / "out/html";
     ASSERT_TRUE(path_exists(html + "/demo.chm")) << doxygen.output;
-    check_generated(html, html + "/demo.chm", html + "/index.hhp", {"/#WINDOWS"}, work.path());
+    check_generated(html, html + "/demo.chm", html + "/index.hhp", {"/#WINDOWS", "/$FIftiMain"}, work.path());
     expect_viewer_sees(html + "/demo.chm",
-                       {"title=kelto demo", "home=/index.html", "contents=/index.hhc", "home_stored=yes"}, "cp1252");
+                       {"title=kelto demo", "home=/index.html", "contents=/index.hhc", "home_stored=yes",
+                        "searchable=yes", "search_one_page=ok", "search_every_page=ok"},
+                       "cp1252");
 }
 
 TEST(project_output, SameBytesForEveryThreadCountWithAFixedDate) {
