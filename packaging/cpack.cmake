@@ -3,12 +3,15 @@
 set(CPACK_PACKAGE_NAME kelto)
 set(CPACK_PACKAGE_VENDOR "kelto developers")
 set(CPACK_PACKAGE_CONTACT "kelto developers <kelto@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack a directory tree into one ITS (ITSF/LZX) file")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pack directories into ITS files, compile HTML Help projects")
 # Lines of at most 80 characters, as dpkg shows them.
 set(CPACK_PACKAGE_DESCRIPTION
     "kelto packs a directory tree into one ITS file: an ITSF container, as found
 inside compiled HTML Help files, whose contents are compressed as one LZX
-stream. The package also holds lzxcomp, the LZX compression library kelto
+stream. It also compiles HTML Help projects (.hhp, as Sphinx and Doxygen
+write them) into .chm files with contents, index and full-text search;
+kelto-hhc stands in for the Windows compiler where Doxygen calls one.
+The package also holds lzxcomp, the LZX compression library kelto
 uses, with its header, pkg-config file and CMake package.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 # The package's own revision: packaging changes that leave the tool as it is

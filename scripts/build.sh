@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds kelto and packs the sample tree examples/site into examples/site.its.
+# Builds kelto, packs the sample tree examples/site into examples/site.its
+# and compiles the sample project examples/help into examples/help/kelto-help.chm.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -9,3 +10,4 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DKELTO_TESTS=OF
 cmake --build build-release --target kelto
 ./build-release/src/kelto examples/site
 7zz l examples/site.its
+./build-release/src/kelto examples/help/kelto-help.hhp

@@ -3,8 +3,8 @@
 # README shows. An example is a ```console block right after a line
 # "<!-- checked example -->": each "$ " line is a command, the lines up to the
 # next command are its output (standard output and error). All blocks run in
-# order in one scratch directory that starts with a copy of examples/site,
-# with kelto and 7zz first on PATH.
+# order in one scratch directory that starts with a copy of examples/site
+# and examples/help, with kelto and 7zz first on PATH.
 #   readme_examples.sh SOURCE_DIR KELTO_BINARY SEVENZIP WORK_DIR
 set -euo pipefail
 source=$1 kelto=$2 sevenzip=$3 work=$4
@@ -13,6 +13,7 @@ mkdir -p "$work/bin" "$work/run"
 ln -s "$kelto" "$work/bin/kelto"
 ln -s "$sevenzip" "$work/bin/7zz"
 cp -r "$source/examples/site" "$work/run/site"
+cp -r "$source/examples/help" "$work/run/help"
 export PATH="$work/bin:$PATH" LC_ALL=C.UTF-8
 
 # Runs one command and compares its output with the lines shown under it.
