@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the fuzzers for a bounded time in all: the LZX round trip for two
-# thirds of it, the project reader (project file, sitemaps, pages, style
-# sheets) for the rest.
+# thirds of it, the project reader (project file, sitemaps, pages with the
+# full-text index, style sheets) for the rest.
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS  (BUILD_DIR configured with -DKELTO_FUZZ=ON)
 set -euo pipefail
 build=${1:?usage: scripts/fuzz.sh BUILD_DIR SECONDS}

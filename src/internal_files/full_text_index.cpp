@@ -262,7 +262,9 @@ void add_text(full_text_index &index, std::string_view utf8, bool in_title) {
             continue;
         }
         size_t length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        if (c < 0xC0 || i + length > utf8.size()) {  // not UTF-8: a break
+        bool whole = c >= 0xC2 && c <= 0xF4 && i + length <= utf8.size();
+        for (size_t k = 1; whole && k < length; k++) whole = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+        if (!whole) {  // not UTF-8: a break
             end_word(index);
             i++;
             continue;

@@ -224,3 +224,23 @@ TEST(full_text_index, DemoProjectGivesTheKnownBytes) {
         EXPECT_EQ(le32(out, offset), value) << std::hex << offset;
     EXPECT_EQ(bytes(out.begin() + 0x18, out.begin() + 0x24), hex("0100 07000000 020002000200"));
 }
+
+TEST(full_text_index, HugeWordsAndOddBytesNeverBreakTheIndex) {
+    // A 1 MB word is not indexed but keeps its place; NUL bytes and bytes
+    // that are not UTF-8 part words; a word split across calls is one.
+    full_text_index index;
+    start_document(index, 0);
+    add_text(index, "before " + std::string(1 << 20, 'x') + " after ", false);
+    add_text(index, std::string("nul\0byte \xFF\xFE sp", 14), false);
+    add_text(index, "lit Caf\xC3\xA9", false);
+    add_text(index, "Kelto", true);
+    end_document(index);
+    EXPECT_EQ(index.body.count("before") + index.body.count("after") + index.body.count("caf\xC3\xA9"), 3u);
+    EXPECT_EQ(index.body.count("split"), 1u);
+    EXPECT_EQ(index.body.count("nul") + index.body.count("byte"), 2u);
+    EXPECT_EQ(index.title.count("kelto"), 1u);
+    EXPECT_EQ(index.location, 8u);  // before, xxx..., after, nul, byte, split, café, kelto
+    full_text_file fts = build_full_text_file(index, 1, 0x409, 1252);
+    EXPECT_EQ(fts.words, 7u);
+    EXPECT_EQ(le32(fts.bytes, 0x3E), 6u);  // the longest word indexed
+}

@@ -1,10 +1,12 @@
 // Feeds the project reader's parsers bytes of any kind: the first byte picks
-// the project file, a sitemap, a page or a style sheet. Whatever the bytes,
-// they must end in messages, never in a crash, a hang or a leak.
+// the project file, a sitemap, a page (tokenised into a full-text index too)
+// or a style sheet. Whatever the bytes, they must end in messages, never in
+// a crash, a hang or a leak.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "internal_files/full_text_index.h"
 #include "project/css_references.h"
 #include "project/page_scan.h"
 #include "project/read_project.h"
@@ -12,6 +14,9 @@
 
 namespace {
 void ignore_reference(void *, std::string_view, unsigned) {}
+void index_text(void *index, std::string_view text, bool in_title) {
+    add_text(*static_cast<full_text_index *>(index), text, in_title);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -38,10 +43,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     case 2: {
         page_scan page;
+        full_text_index index;
         page.reference = ignore_reference;
+        page.text = index_text;
+        page.user = &index;
+        start_document(index, data[0] >> 5);
         scan_page_text(page, bytes);
+        end_document(index);
         bool lost = false;
         page_title(page, code_page, lost);
+        build_full_text_file(index, 8, 0x409, code_page);
         break;
     }
     case 3: {
