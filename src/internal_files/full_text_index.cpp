@@ -256,7 +256,8 @@ void add_text(full_text_index &index, std::string_view utf8, bool in_title) {
     for (size_t i = 0; i < utf8.size();) {
         unsigned char c = static_cast<unsigned char>(utf8[i]);
         if (c < 0x80) {
-            if (ascii_word_character(c)) add_character(index, none, static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c));
+            char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+            if (ascii_word_character(c)) add_character(index, none, lower);
             else end_word(index);
             i++;
             continue;

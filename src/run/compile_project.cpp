@@ -1,16 +1,16 @@
 #include "run/compile_project.h"
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "catalogue/builtin_entries.h"
@@ -107,7 +107,10 @@ its_entry *find_entry(const std::string &name) {
 // everything it indexes has been read. Sets up the index's feed.
 std::vector<its_entry *> stream_order(const project_contents &contents, full_text_feed *search) {
     std::unordered_map<std::string, its_entry *> by_name;
-    for (uint64_t i = 0; i < run.entry_table.count; i++) by_name[run.entry_table.entries[i]->name] = run.entry_table.entries[i];
+    for (uint64_t i = 0; i < run.entry_table.count; i++) {
+        its_entry *entry = run.entry_table.entries[i];
+        by_name[entry->name] = entry;
+    }
     std::vector<its_entry *> order;
     std::set<const its_entry *> placed;
     for (const topic &page : contents.topics) {
@@ -120,7 +123,8 @@ std::vector<its_entry *> stream_order(const project_contents &contents, full_tex
         for (uint64_t i = 0; i < run.entry_table.count; i++) {
             its_entry *entry = run.entry_table.entries[i];
             bool is_index = search && entry == search->index_entry;
-            if (entry->section == 0 || (entry->memory != nullptr) != memory || is_index || placed.count(entry)) continue;
+            bool elsewhere = is_index || placed.count(entry) || (entry->memory != nullptr) != memory;
+            if (entry->section == 0 || elsewhere) continue;
             order.push_back(entry);
         }
     }

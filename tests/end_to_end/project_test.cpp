@@ -73,8 +73,8 @@ void compile_and_check(const std::string &dir, const std::string &project, const
     expect_viewer_sees(chm, c.viewer, c.code_page);
 }
 
-const std::string sitemap_head = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\n<HTML><HEAD>\n<!-- Sitemap 1.0 -->\n"
-                                 "</HEAD><BODY>\n";
+const std::string sitemap_head =
+    "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\n<HTML><HEAD>\n<!-- Sitemap 1.0 -->\n</HEAD><BODY>\n";
 std::string sitemap_item(const std::string &name, const std::string &local) {
     return "<LI> <OBJECT type=\"text/sitemap\">\n<param name=\"Name\" value=\"" + name +
            "\">\n<param name=\"Local\" value=\"" + local + "\">\n</OBJECT>\n";
@@ -235,7 +235,8 @@ void check_generated(const std::string &dir, const std::string &chm, const std::
 size_t sitemap_entries(const std::string &path) {
     std::string text = read_file(path);
     size_t count = 0;
-    for (size_t at = text.find("text/sitemap"); at != std::string::npos; at = text.find("text/sitemap", at + 1)) count++;
+    for (size_t at = text.find("text/sitemap"); at != std::string::npos; at = text.find("text/sitemap", at + 1))
+        count++;
     return count;
 }
 }  // namespace

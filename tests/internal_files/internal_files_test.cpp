@@ -214,8 +214,8 @@ TEST(full_text_index, DemoProjectGivesTheKnownBytes) {
     const bytes &out = fts.bytes;
     ASSERT_EQ(out.size(), 0x1404u);
     EXPECT_EQ(bytes(out.begin() + 0x400, out.begin() + 0x404), hex("50 A8 40 A0"));
-    bytes leaf = hex("00000000 0000 D10F") + hex("0200 31 00 01 00040000 0000 01") + hex("0200 32 00 01 01040000 0000 01") +
-                 hex("0500 70616765 00 02 02040000 0000 02");
+    bytes leaf = hex("00000000 0000 D10F") + hex("0200 31 00 01 00040000 0000 01") +
+                 hex("0200 32 00 01 01040000 0000 01") + hex("0500 70616765 00 02 02040000 0000 02");
     EXPECT_EQ(bytes(out.begin() + 0x404, out.begin() + 0x404 + leaf.size()), leaf);
     EXPECT_EQ(le32(out, 0x00), 0x00280000u);
     for (auto [offset, value] : std::map<size_t, uint32_t>{{0x04, 2}, {0x08, 0x404}, {0x10, 1}, {0x14, 0x404},
