@@ -258,6 +258,7 @@ inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whol
 
         // Lengths up to `continued` are cheaper as the longer previous match.
         const uint32_t shortest = std::max(min_match, continued + 1);
+        while (first < last && first->length < shortest) first++;
         if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2]) {
             for (uint32_t k = 0; k < num_repeat_offsets; k++) {
                 if (shortest <= rep_lengths[k])
