@@ -67,11 +67,11 @@ tree_figures measure_tree(const std::filesystem::path &dir, uintmax_t limit, uns
 inline void print_summary(const std::vector<tree_figures> &trees, unsigned runs) {
     printf("one thread, 64 KiB units, median of %u runs; size: ours/theirs (lower is better), "
            "speed: their CPU time/ours (higher is better)\n\n", runs);
-    printf("%-20s %6s %9s %8s | %-20s | %-20s\n", "tree", "files", "MB", "ours MB/s", "size vs  20    50   100",
+    printf("%-20s %6s %9s %9s | %-23s | %-20s\n", "tree", "files", "MB", "ours MB/s", "size vs   20     50    100",
            "speed vs 20    50   100");
     auto row = [](const char *name, const char *files, const char *megabytes, const char *rate, const double *size,
                   const double *speed) {
-        printf("%-20s %6s %9s %8s |  %6.3f %6.3f %6.3f |  %6.3f %6.3f %6.3f\n", name, files, megabytes, rate,
+        printf("%-20s %6s %9s %9s | %7.4f %7.4f %7.4f |  %6.3f %6.3f %6.3f\n", name, files, megabytes, rate,
                size[0], size[1], size[2], speed[0], speed[1], speed[2]);
     };
     std::vector<double> sizes[summary_level_count], speeds[summary_level_count];
