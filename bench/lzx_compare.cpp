@@ -4,9 +4,12 @@
 // ratios to theirs.
 //
 //   lzx_compare [--frames N] [--ours-only] DIR
+//   lzx_compare --summary [--runs N] [--frames N] DIR...
 //
 // --frames N keeps the first N frames of the stream; --ours-only skips the
 // others (both for repeatable instruction counts under callgrind).
+// --summary prints one line per tree, ours against wimlib's levels 20, 50
+// and 100, and the median over the trees (see tree_summary.h).
 #include <sys/resource.h>
 #include <zlib.h>
 
@@ -19,6 +22,7 @@
 
 #include "frame_stream.h"
 #include "lzxcomp.h"
+#include "tree_summary.h"
 #include "wimlib_units.h"
 
 namespace {
@@ -128,30 +132,50 @@ result run_deflate(const std::vector<uint8_t> &stream) {
 double megabytes_per_second(uint64_t input, double seconds) {
     return seconds > 0 ? static_cast<double>(input) / 1e6 / seconds : 0.0;
 }
+
+// A positive count from an option's argument, or exit.
+unsigned long long count_argument(const char *option, const char *text) {
+    char *end = nullptr;
+    unsigned long long value = strtoull(text, &end, 10);
+    if (end == text || *end != '\0' || value == 0) {
+        fprintf(stderr, "%s needs a positive number, not '%s'\n", option, text);
+        exit(2);
+    }
+    return value;
+}
 }  // namespace
 
 int main(int argc, char **argv) {
     uintmax_t limit = UINTMAX_MAX;
-    bool ours_only = false;
+    bool ours_only = false, summary = false;
+    unsigned runs = 3;
     int arg = 1;
     for (; arg + 1 < argc; arg++) {
         std::string option = argv[arg];
-        if (option == "--frames" && arg + 2 < argc) {
-            char *end = nullptr;
-            const char *count = argv[++arg];
-            limit = strtoull(count, &end, 10) * frame_size;
-            if (end == count || *end != '\0') {
-                fprintf(stderr, "--frames needs a number of frames, not '%s'\n", count);
-                return 2;
-            }
+        if ((option == "--frames" || option == "--runs") && arg + 2 < argc) {
+            unsigned long long count = count_argument(argv[arg], argv[arg + 1]);
+            arg++;
+            if (option == "--frames")
+                limit = count * frame_size;
+            else
+                runs = static_cast<unsigned>(std::min(count, 99ull));
         } else if (option == "--ours-only") {
             ours_only = true;
+        } else if (option == "--summary") {
+            summary = true;
         } else {
             break;
         }
     }
-    if (arg + 1 != argc) {
-        fprintf(stderr, "usage: %s [--frames N] [--ours-only] DIR\n", argv[0]);
+    if (summary && arg < argc && !ours_only) {
+        std::vector<tree_figures> trees;
+        for (; arg < argc; arg++) trees.push_back(measure_tree(argv[arg], limit, runs, run_ours));
+        print_summary(trees, runs);
+        return 0;
+    }
+    if (summary || arg + 1 != argc) {
+        fprintf(stderr, "usage: %s [--frames N] [--ours-only] DIR\n"
+                        "       %s --summary [--runs N] [--frames N] DIR...\n", argv[0], argv[0]);
         return 2;
     }
     size_t file_count = 0;

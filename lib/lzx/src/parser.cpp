@@ -18,6 +18,9 @@ namespace {
 constexpr uint32_t search_depth = 32;
 constexpr uint32_t infinite_cost = UINT32_MAX / 2;
 
+// Whether any way into the node has been found yet.
+inline bool reached(path_node n) { return (n >> 32) < infinite_cost; }
+
 inline uint16_t load16(const uint8_t *p) {
     uint16_t v;
     std::memcpy(&v, p, 2);
@@ -258,6 +261,25 @@ inline void parser::state::find_ways(uint32_t begin, uint32_t end, uint32_t whol
 
         // Lengths up to `continued` are cheaper as the longer previous match.
         const uint32_t shortest = std::max(min_match, continued + 1);
+        while (first < last && first->length < shortest) first++;
+        // Inside a copy that the way in goes on with (at R0, for `continued`
+        // more bytes), and nothing here goes further: the positions ahead
+        // whose matches all end within the copy are passed over, since the
+        // copy reaches those ends too and at the offset already in R0.
+        // Markup repeated from earlier pages is mostly such copies.
+        if (continued && first == last && rep_lengths[1] < shortest && rep_lengths[2] < shortest) {
+            const uint32_t copy_end = i + continued;
+            uint32_t next = i + 1;
+            while (next < copy_end && reached(nodes[next])) {
+                const uint32_t listed_first = match_lists[next], listed_end = match_lists[next + 1];
+                if (listed_first < listed_end && next + matches[listed_end - 1].length > copy_end) break;
+                next++;
+            }
+            if (next > i + 1 && reached(nodes[next])) {
+                i = next;
+                continue;
+            }
+        }
         if (rep_lengths[0] | rep_lengths[1] | rep_lengths[2]) {
             for (uint32_t k = 0; k < num_repeat_offsets; k++) {
                 if (shortest <= rep_lengths[k])

@@ -344,6 +344,33 @@ TEST(parser, RepeatedPassesUseNewPrices) {
     check_parse(p, frame, 0, lzx::frame_size, fresh, prices, 32765);
 }
 
+// Pages copied from a template with small edits, as generated
+// documentation repeats its markup: long copies at R0 with shorter matches
+// inside them, which the parser passes over, and edits that end them.
+TEST(parser, EditedCopiesOfAPage) {
+    const std::vector<uint8_t> page = text_bytes(3000, 12);
+    std::mt19937 rng(13);
+    std::vector<uint8_t> span;
+    while (span.size() < 2 * lzx::frame_size) {
+        std::vector<uint8_t> copy = page;
+        for (int edit = 0; edit < 4; edit++) copy[rng() % copy.size()] = uint8_t('0' + rng() % 10);
+        span.insert(span.end(), copy.begin(), copy.end());
+    }
+    span.resize(2 * lzx::frame_size);
+    lzx::parser p(16);
+    p.load_span(span.data(), uint32_t(span.size()));
+    lzx::costs prices = start_prices(16);
+    parse_outcome out;
+    check_parse(p, span, 0, uint32_t(span.size()), fresh, prices, 65533, &out);
+    // Twenty copies cost about what the page does alone: 5 bits per byte
+    // of it, where the span as words would take 3 bits per byte of its own.
+    EXPECT_LT(out.price, uint64_t(page.size()) * 5 * lzx::price_scale);
+    const uint32_t odd[3] = {3000, 6000, 17};
+    check_parse(p, span, 4321, 50000, odd, prices, 65533);
+    expect_same_parse_both_ways(span, 16, 0, uint32_t(span.size()), fresh, prices);
+    expect_same_parse_both_ways(span, 16, 4321, 50000, odd, prices, 4);
+}
+
 TEST(parser, RandomizedSweep) {
     std::mt19937 rng(11);
     for (int round = 0; round < 40; round++) {
