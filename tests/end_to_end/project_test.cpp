@@ -307,7 +307,8 @@ TEST(project_output, SameBytesForEveryThreadCountWithAFixedDate) {
     std::string text;
     for (int i = 0; i < 400; i++) text += "<p>paragraph " + std::to_string(i * 7919 % 1000) + " of the manual</p>\n";
     for (int i = 0; i < 6; i++) write_file(work / ("p" + std::to_string(i) + ".html"), page("<title>P</title>", text));
-    write_file(work / "r.hhp", "[OPTIONS]\nTitle=R\n[FILES]\np0.html\np1.html\np2.html\np3.html\np4.html\np5.html\n");
+    write_file(work / "r.hhp",
+               "[OPTIONS]\nTitle=R\nFull-text search=Yes\n[FILES]\np0.html\np1.html\np2.html\np3.html\np4.html\np5.html\n");
     setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     std::string first;
     for (const char *threads : {"1", "2", "1"}) {
