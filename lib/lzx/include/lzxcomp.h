@@ -40,7 +40,7 @@
  * and the CMake package's, which the build reads from here. */
 #define LZXCOMP_VERSION_MAJOR 1
 #define LZXCOMP_VERSION_MINOR 1
-#define LZXCOMP_VERSION_PATCH 0
+#define LZXCOMP_VERSION_PATCH 1
 #define LZXCOMP_STRINGIFY_(x) #x
 #define LZXCOMP_STRINGIFY(x) LZXCOMP_STRINGIFY_(x)
 #define LZXCOMP_VERSION                                              \
