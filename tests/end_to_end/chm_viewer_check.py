@@ -9,7 +9,10 @@ With full-text search, each page's words as a reader would type them are
 found by a tokeniser of this script's own, and pychm's searches (whole
 word, prefix, title only) must return exactly the pages holding them:
 search_KIND=ok for a word on one page, on every page, only in a title,
-of digits only, beyond ASCII (none when the pages have no such word)."""
+of digits only, beyond ASCII (none when the pages have no such word).
+The words of a stop list file, when one is named, are not looked for.
+
+    chm_viewer_check.py FILE.chm [CODE_PAGE [STOP_LIST]]"""
 import html.parser
 import re
 import struct
@@ -112,7 +115,7 @@ def topic_pages(f):
         yield urlstr[string_at:urlstr.find(b'\0', string_at)]
 
 
-def check_search(f, code_page):
+def check_search(f, code_page, stop_words):
     pages = {}
     for url in topic_pages(f):
         words = PageWords()
@@ -122,11 +125,11 @@ def check_search(f, code_page):
         pages[url] = words
     body = {}
     for url, words in pages.items():
-        for word in words.body:
+        for word in words.body - stop_words:
             body.setdefault(word, set()).add(url)
     title = {}
     for url, words in pages.items():
-        for word in words.title:
+        for word in words.title - stop_words:
             title.setdefault(word, set()).add(url)
     kinds = {
         'one_page': [w for w in sorted(body) if len(body[w]) == 1 and w.isascii()],
@@ -170,7 +173,7 @@ def pages_title(f, url):
             return b'Untitled in index' if at == 0xFFFFFFFF else strings[at:strings.find(b'\0', at)]
 
 
-def main(path, code_page):
+def main(path, code_page, stop_list):
     f = pychm.CHMFile()
     if not f.LoadCHM(path):
         print('open=failed')
@@ -194,8 +197,9 @@ def main(path, code_page):
     print('searchable=%s' % ('yes' if f.searchable else 'no'))
     if f.searchable:
         print('fulltext_depth=%d' % struct.unpack_from('<H', retrieve(f, b'/$FIftiMain'), 0x18)[0])
-        check_search(f, code_page)
+        stop_words = set(open(stop_list, encoding='utf-8').read().lower().split()) if stop_list else set()
+        check_search(f, code_page, stop_words)
 
 
 if __name__ == '__main__':
-    main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else 'cp1252')
+    main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else 'cp1252', sys.argv[3] if len(sys.argv) > 3 else None)

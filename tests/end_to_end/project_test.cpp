@@ -37,9 +37,12 @@ struct project_case {
 };
 
 // What chm_viewer_check.py reads from the file.
-std::map<std::string, std::string> viewer_view(const std::string &chm, const std::string &code_page) {
-    process_result result = run_process(
-        {python, std::string(KELTO_SOURCE_DIR) + "/tests/end_to_end/chm_viewer_check.py", chm, code_page});
+std::map<std::string, std::string> viewer_view(const std::string &chm, const std::string &code_page,
+                                               const std::string &stop_list) {
+    std::vector<std::string> command = {python, std::string(KELTO_SOURCE_DIR) + "/tests/end_to_end/chm_viewer_check.py",
+                                        chm, code_page};
+    if (!stop_list.empty()) command.push_back(stop_list);
+    process_result result = run_process(command);
     EXPECT_EQ(result.status, 0) << result.output;
     std::map<std::string, std::string> view;
     std::istringstream lines(result.output);
@@ -50,8 +53,9 @@ std::map<std::string, std::string> viewer_view(const std::string &chm, const std
     return view;
 }
 
-void expect_viewer_sees(const std::string &chm, const std::vector<std::string> &lines, const std::string &code_page) {
-    std::map<std::string, std::string> view = viewer_view(chm, code_page);
+void expect_viewer_sees(const std::string &chm, const std::vector<std::string> &lines, const std::string &code_page,
+                        const std::string &stop_list = "") {
+    std::map<std::string, std::string> view = viewer_view(chm, code_page, stop_list);
     EXPECT_EQ(view["codes_after_13"], "no");
     for (const std::string &line : lines) {
         size_t equals = line.find('=');
@@ -277,7 +281,7 @@ TEST(generated_project, SphinxHtmlHelpBuilder) {
                         "index_entries=" + std::to_string(sitemap_entries(out + "/restful.hhk")), "lcid=0x409",
                         "home_stored=yes", "topics_resolved=" + std::to_string(pages) + "/" + std::to_string(pages),
                         "searchable=yes", "search_one_page=ok", "search_every_page=ok", "search_digits=ok"},
-                       "cp1252");
+                       "cp1252", out + "/restful.stp");
 }
 
 TEST(generated_project, DoxygenRunsKeltoAsItsHelpCompiler) {
@@ -307,8 +311,8 @@ TEST(project_output, SameBytesForEveryThreadCountWithAFixedDate) {
     std::string text;
     for (int i = 0; i < 400; i++) text += "<p>paragraph " + std::to_string(i * 7919 % 1000) + " of the manual</p>\n";
     for (int i = 0; i < 6; i++) write_file(work / ("p" + std::to_string(i) + ".html"), page("<title>P</title>", text));
-    write_file(work / "r.hhp",
-               "[OPTIONS]\nTitle=R\nFull-text search=Yes\n[FILES]\np0.html\np1.html\np2.html\np3.html\np4.html\np5.html\n");
+    write_file(work / "r.hhp", "[OPTIONS]\nTitle=R\nFull-text search=Yes\n[FILES]\n"
+                               "p0.html\np1.html\np2.html\np3.html\np4.html\np5.html\n");
     setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
     std::string first;
     for (const char *threads : {"1", "2", "1"}) {
