@@ -141,12 +141,11 @@ void finish_file(its_entry *entry) {
         run.incomplete_entries++;
         leave_out(entry);
     } else {
-        if (entry->memory) {
-            // Nothing was announced, and memory does not change.
-        } else if (changed_while_read()) {
+        // Memory announced nothing and does not change.
+        if (!entry->memory && changed_while_read()) {
             printf("WARNING: %s changed while it was read (stored as read)\n", shown(entry));
             run.incomplete_entries++;
-        } else {
+        } else if (!entry->memory) {
             printf("done\n");
         }
         entry->length = run.file_bytes;

@@ -54,14 +54,14 @@ void append_utf8(std::string &out, uint32_t c) {
     }
 }
 
-void add_character(full_text_index &index, const std::string &lowered_or_empty, char ascii) {
+// Appends one lower-cased character, in UTF-8, to the word being read.
+void add_character(full_text_index &index, std::string_view character) {
     if (index.word_too_long) return;
     if (index.word.size() >= longest_utf8_word) {
         index.word_too_long = true;
         return;
     }
-    if (lowered_or_empty.empty()) index.word += ascii;
-    else index.word += lowered_or_empty;
+    index.word += character;
 }
 
 void record(full_text_index &index, word_table &table) {
@@ -79,7 +79,6 @@ void record(full_text_index &index, word_table &table) {
         put_number(places.coded, index.location - places.last_location);
     }
     places.last_location = index.location;
-    index.words_indexed++;
 }
 
 // Calls each(document distance, locations in it, first location,
@@ -251,13 +250,12 @@ void add_text(full_text_index &index, std::string_view utf8, bool in_title) {
         end_word(index);
         index.word_in_title = in_title;
     }
-    static const std::string none;
     std::string lowered;
     for (size_t i = 0; i < utf8.size();) {
         unsigned char c = static_cast<unsigned char>(utf8[i]);
         if (c < 0x80) {
             char lower = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
-            if (ascii_word_character(c)) add_character(index, none, lower);
+            if (ascii_word_character(c)) add_character(index, std::string_view(&lower, 1));
             else end_word(index);
             i++;
             continue;
@@ -279,7 +277,7 @@ void add_text(full_text_index &index, std::string_view utf8, bool in_title) {
         }
         lowered.clear();
         append_utf8(lowered, static_cast<uint32_t>(towlower_l(static_cast<wint_t>(value), index.unicode)));
-        add_character(index, lowered, 0);
+        add_character(index, lowered);
     }
 }
 

@@ -53,7 +53,6 @@ struct full_text_index {
     std::string word;        // lower-cased UTF-8 so far
     bool word_in_title = false;
     bool word_too_long = false;
-    uint64_t words_indexed = 0;
 };
 
 // A page starts: its words count from location 0.

@@ -31,6 +31,8 @@ uint32_t code_page_of(uint32_t lcid) {
     }
 }
 
+std::string code_page_name(uint32_t code_page) { return "CP" + std::to_string(code_page); }
+
 bool is_double_byte(uint32_t code_page) {
     return code_page == 932 || code_page == 936 || code_page == 949 || code_page == 950;
 }
@@ -71,7 +73,7 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 code_page_converter::code_page_converter(const char *from, uint32_t code_page)
-    : code_page_converter(from, ("CP" + std::to_string(code_page)).c_str()) {}
+    : code_page_converter(from, code_page_name(code_page).c_str()) {}
 
 code_page_converter::code_page_converter(const char *from, const char *to) {
     descriptor = iconv_open(to, from);

@@ -12,6 +12,9 @@
 // Western European languages and any it does not know.
 uint32_t code_page_of(uint32_t lcid);
 
+// The code page's name for iconv: "CP1252".
+std::string code_page_name(uint32_t code_page);
+
 // Whether the DBCS flag applies: the code pages whose characters take two bytes.
 bool is_double_byte(uint32_t code_page);
 

@@ -94,29 +94,24 @@ int catalogue_project(const project_contents &contents, const std::vector<intern
     return 0;
 }
 
-its_entry *find_entry(const std::string &name) {
-    for (uint64_t i = 0; i < run.entry_table.count; i++) {
-        if (name == run.entry_table.entries[i]->name) return run.entry_table.entries[i];
-    }
-    return nullptr;
-}
-
 // The order the compression pass feeds the entries in: the pages in topic
 // order, so that the full-text index takes its documents in order, then
 // the other files by name, then the internal files, the index last, when
-// everything it indexes has been read. Sets up the index's feed.
+// everything it indexes has been read. Tells the index's feed its entry
+// and which entry is which document (topic number).
 std::vector<its_entry *> stream_order(const project_contents &contents, full_text_feed *search) {
     std::unordered_map<std::string, its_entry *> by_name;
     for (uint64_t i = 0; i < run.entry_table.count; i++) {
         its_entry *entry = run.entry_table.entries[i];
         by_name[entry->name] = entry;
     }
+    if (search) search->index_entry = by_name[std::string("/") + index_name];
     std::vector<its_entry *> order;
     std::set<const its_entry *> placed;
-    for (const topic &page : contents.topics) {
-        its_entry *entry = by_name["/" + page.path];
+    for (size_t number = 0; number < contents.topics.size(); number++) {
+        its_entry *entry = by_name["/" + contents.topics[number].path];
         if (!entry || !placed.insert(entry).second) continue;
-        if (search) search->documents[entry] = static_cast<uint32_t>(order.size());
+        if (search) search->documents[entry] = static_cast<uint32_t>(number);
         order.push_back(entry);
     }
     for (bool memory : {false, true}) {
@@ -172,7 +167,6 @@ int compile_project(const char *path) {
     if (project.full_text_search) search = std::make_unique<full_text_feed>(stop_words(project));
     if (catalogue_project(contents, internal, search != nullptr) != 0) return -1;
     if (search) {
-        search->index_entry = find_entry(std::string("/") + index_name);
         search->topic_count = static_cast<uint32_t>(contents.topics.size());
         search->lcid = project.lcid;
         search->code_page = project.code_page;

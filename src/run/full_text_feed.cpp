@@ -57,7 +57,7 @@ void watch_feed(full_text_feed &feed) { run.observer = feed_observer{start, byte
 std::vector<std::string> stop_words_of(const std::string &text, uint32_t code_page) {
     std::string utf8 = text;
     if (!is_valid_utf8(text)) {
-        code_page_converter to_utf8(("CP" + std::to_string(code_page)).c_str(), "UTF-8");
+        code_page_converter to_utf8(code_page_name(code_page).c_str(), "UTF-8");
         bool lost = false;
         utf8 = to_utf8.convert(text, lost);
     }
